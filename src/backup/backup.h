@@ -1,0 +1,34 @@
+// Verified backup: snapshot, copy, read-back verification and folder lifecycle.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/result.h"
+
+namespace tarnwick {
+
+struct BackupResult {
+  std::string folder;  // the final backup folder path
+  std::uint64_t files = 0;
+  std::uint64_t bytes = 0;
+  bool operator==(const BackupResult&) const = default;
+};
+
+// Copies the target into a new, verified backup folder inside destination.
+Result<BackupResult> create_backup_snapshot(std::string_view target, std::string_view destination);
+
+// Refuses a path any of whose ancestors another account could write into.
+Result<void> check_ancestor_safety(const std::string& path);
+
+// Compares owner and group of a new file or folder (open descriptor) with its
+// source and gives it the source's permission bits; never changes ownership.
+Result<void> apply_source_security(const std::string& source_path, int new_fd);
+
+// "Backup complete: {files} files / {bytes} bytes\n{path}\nYour selected files have not been changed."
+std::string backup_complete_text(const BackupResult& result);
+// The Apply result's lines: "\nOriginals backed up and verified\n{path}\n{files} files / {bytes} bytes\n..."
+std::string backup_apply_note(const BackupResult& result);
+
+}  // namespace tarnwick

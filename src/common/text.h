@@ -1,0 +1,33 @@
+// Shared text helpers: the path form of messages, system error texts, UTF-8 checks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tarnwick {
+
+// "{description} (os error {n})" for a system error number.
+std::string os_error_text(int error_number);
+
+// "{message}: {detail}\nPath: {path}", the path shown with invalid UTF-8 as U+FFFD.
+std::string path_form(std::string_view message, std::string_view detail, std::string_view path);
+
+// path_form with the detail being the system error text of error_number.
+std::string path_error(std::string_view message, int error_number, std::string_view path);
+
+bool is_valid_utf8(std::string_view bytes);
+
+// Replaces every maximal invalid UTF-8 subsequence with U+FFFD (one per maximal
+// subpart, as the Unicode standard recommends).
+std::string lossy_utf8(std::string_view bytes);
+
+// Saturating arithmetic for size sums.
+constexpr std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+constexpr std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) {
+  return (a != 0 && b > UINT64_MAX / a) ? UINT64_MAX : a * b;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,30 @@
+// Small vocabulary shared by every subsystem.
+#pragma once
+
+#include <cstddef>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+namespace tarnwick {
+
+// One complete sentence for the preview's notice list, usually ending with a path.
+using Notice = std::string;
+
+// false = ASCII letters A-Z and a-z compare alike; nothing else is folded.
+enum class MatchCase : bool { Ignore = false, Exact = true };
+
+// Fallible reservation: false instead of an exception when memory cannot be had.
+template <class Buffer>
+[[nodiscard]] bool try_reserve(Buffer& buffer, std::size_t capacity) {
+  try {
+    buffer.reserve(capacity);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
+}
+
+}  // namespace tarnwick

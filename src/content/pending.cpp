@@ -1,0 +1,25 @@
+// Placeholders until the content subsystem lands; each refuses instead of pretending.
+#include "content/content.h"
+
+namespace tarnwick {
+
+std::uint64_t content_input_limit(ContentMode mode) {
+  return mode == ContentMode::TextOnly ? kTextModeInputLimitBytes : kBinaryModeInputLimitBytes;
+}
+Result<ContentEdit> plan_content_edit(std::string_view, std::string_view, std::string_view, std::string_view,
+                                      MatchCase, const ContentOptions&) {
+  return fail("Content editing is not available in this build.");
+}
+Result<TextReplacement> replace_literal_text(std::string_view, std::string_view, std::string_view, MatchCase,
+                                             std::uint64_t) {
+  return fail("Literal replacement is not available in this build.");
+}
+Result<BinaryLiterals> encode_binary_literals(std::string_view, std::string_view, EncodingChoice) {
+  return fail("Binary replacement is not available in this build.");
+}
+Result<ByteReplacement> replace_literal_bytes(std::string_view, std::string_view, std::string_view, FoldAsciiCase,
+                                              Resizable) {
+  return fail("Binary replacement is not available in this build.");
+}
+
+}  // namespace tarnwick

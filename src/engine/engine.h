@@ -1,0 +1,125 @@
+// Operation engine: the request, the preview plan, the worker events and the
+// three workers (preview, apply, backup-only).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "backup/backup.h"
+#include "common/result.h"
+#include "common/types.h"
+#include "content/content.h"
+#include "engine/channel.h"
+#include "text_codec/text_codec.h"
+
+namespace tarnwick {
+
+struct ExtensionFilter {
+  enum class Mode : std::uint8_t { All, OnlyListed, ExcludeListed };
+  Mode mode = Mode::All;
+  std::vector<std::string> extensions;  // normalized; "" stands for <none>
+  bool operator==(const ExtensionFilter&) const = default;
+};
+
+// Splits at comma, semicolon, space and line feed; trims Unicode white space;
+// drops empty pieces; strips leading full stops; lower-cases ASCII letters.
+std::vector<std::string> normalize_extension_list(std::string_view text);
+
+struct OperationRequest {
+  std::optional<std::uint64_t> max_depth;  // absent = unlimited; the target is depth 0
+  ExtensionFilter extension_filter;
+  std::string target;  // as entered; may be relative
+  std::string find;
+  std::string replacement;
+  EncodingChoice encoding;
+  bool resizable_binary = false;
+  ContentMode content_mode = ContentMode::TextOnly;
+  bool match_case = false;
+  bool include_folder_contents = true;
+  bool edit_contents = false;
+};
+
+// Target paths compared component by component; every other field by value.
+bool same_request(const OperationRequest& a, const OperationRequest& b);
+
+inline constexpr std::int32_t kNanosecondsUnavailable = -1;
+
+struct FileIdentity {
+  std::int64_t modified_seconds = 0;
+  std::int32_t modified_nanoseconds = 0;  // kNanosecondsUnavailable when the system reports >= 10^9
+  std::uint64_t size = 0;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint32_t mode = 0;
+  bool read_only = false;
+  bool is_folder = false;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+struct ChangeEntry {
+  std::string original_path;
+  std::string final_path;
+  std::optional<std::string> content_summary;
+  std::uint64_t literal_count = 0;
+  bool is_folder = false;
+  bool name_changes = false;
+  bool content_changes = false;
+  bool binary_or_resource = false;
+};
+
+struct ScanRecord {
+  std::string original_path;
+  std::string own_renamed_path;
+  std::optional<std::string> original_bytes;
+  std::optional<std::string> replacement_bytes;
+  std::optional<std::vector<std::string>> folder_listing;  // sorted
+  FileIdentity identity;
+  std::uint64_t depth = 0;
+};
+
+struct PreviewPlan {
+  std::vector<ChangeEntry> changes;
+  std::vector<Notice> notices;
+  std::string target_path;  // canonical, absolute
+  std::vector<ScanRecord> scan_records;
+  std::uint64_t items_scanned = 0;
+};
+
+struct ApplyOutcome {
+  std::string final_target_path;
+  std::optional<BackupResult> backup;
+  std::uint64_t names_changed = 0;
+  std::uint64_t files_edited = 0;
+  std::uint64_t literal_replacements = 0;
+};
+
+struct PreviewFinished {
+  OperationRequest request;
+  Result<PreviewPlan> plan;
+};
+struct BackupFinished {
+  Result<BackupResult> result;
+};
+struct ApplyFinished {
+  Result<ApplyOutcome> outcome;
+};
+using WorkerEvent = std::variant<PreviewFinished, BackupFinished, ApplyFinished>;
+
+using EventSender = OneShotSender<WorkerEvent>;
+using EventReceiver = OneShotReceiver<WorkerEvent>;
+
+// The worker bodies, callable synchronously (tests) or on a worker thread.
+PreviewFinished run_preview(OperationRequest request);
+ApplyFinished run_apply(PreviewPlan plan, std::optional<std::string> backup_destination);
+BackupFinished run_backup_only(std::string target, std::string destination);
+
+// Starts a detached thread that runs body and sends its one event. Returns
+// false when the thread cannot be created (the sender is then dropped).
+bool spawn_worker(std::function<WorkerEvent()> body, EventSender sender);
+
+}  // namespace tarnwick

@@ -1,0 +1,69 @@
+// Text encodings: the encoding table, byte-order marks, detection, exact conversion.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "common/result.h"
+
+namespace tarnwick {
+
+// In table order; the numeric values are the request's encoding-kind codes.
+enum class EncodingKind : std::int32_t {
+  Auto = 0,
+  Utf8 = 1,
+  Utf16Le = 2,
+  Utf16Be = 3,
+  Utf32Le = 4,
+  Utf32Be = 5,
+  CodePage = 6,
+};
+
+// The request's two signed 32-bit codes: the kind and, for a code page, its
+// Windows code-page number (0 otherwise).
+struct EncodingChoice {
+  EncodingKind kind = EncodingKind::Auto;
+  std::int32_t code_page = 0;
+  bool operator==(const EncodingChoice&) const = default;
+};
+
+struct EncodingRow {
+  std::string_view label;
+  EncodingKind kind;
+  std::int32_t code_page;       // 0 for the Unicode rows and Auto
+  std::string_view iconv_name;  // empty for the Unicode rows and Auto
+};
+
+// The 56 rows in display order.
+std::span<const EncodingRow> encoding_table();
+EncodingChoice encoding_choice_for_row(std::size_t row_index);
+
+// "UTF-8", "Windows-1252 (Western European)", "code page {n}", "unknown encoding".
+std::string encoding_display_name(EncodingChoice choice);
+
+struct DecodedText {
+  std::string text;        // valid UTF-8, no byte-order mark
+  EncodingChoice encoding;  // concrete: never Auto
+  bool had_byte_order_mark = false;
+};
+
+enum class ByteOrderMark : bool { Omit = false, Write = true };
+
+struct DetectedMark {
+  EncodingKind kind;
+  std::size_t length;
+};
+
+Result<DecodedText> decode_text(std::string_view bytes, EncodingChoice choice);
+Result<std::string> encode_text(std::string_view text, EncodingKind kind, std::int32_t code_page,
+                                ByteOrderMark mark);
+Result<std::string> iconv_name_for_code_page(std::int32_t code_page);
+Result<std::string> convert_with_iconv(std::string_view bytes, const std::string& from_name,
+                                       const std::string& to_name);
+std::optional<DetectedMark> detect_byte_order_mark(std::string_view bytes);
+bool is_detectable_text(std::string_view text);
+
+}  // namespace tarnwick
