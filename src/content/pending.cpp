@@ -10,10 +10,6 @@ Result<ContentEdit> plan_content_edit(std::string_view, std::string_view, std::s
                                       MatchCase, const ContentOptions&) {
   return fail("Content editing is not available in this build.");
 }
-Result<TextReplacement> replace_literal_text(std::string_view, std::string_view, std::string_view, MatchCase,
-                                             std::uint64_t) {
-  return fail("Literal replacement is not available in this build.");
-}
 Result<BinaryLiterals> encode_binary_literals(std::string_view, std::string_view, EncodingChoice) {
   return fail("Binary replacement is not available in this build.");
 }

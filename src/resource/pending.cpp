@@ -10,3 +10,14 @@ Result<Rsc7Outcome> edit_rsc7_resource(std::string_view, std::string_view, std::
 }
 
 }  // namespace tarnwick
+
+#include "resource/rsc7.h"
+
+namespace tarnwick {
+
+Result<std::optional<ResourceEdit>> edit_named_resource(const Rsc7Resource&, std::string_view, std::string_view,
+                                                        MatchCase, EncodingChoice, ResourceKind) {
+  return fail("Format-aware resource editing is not available in this build.");
+}
+
+}  // namespace tarnwick
