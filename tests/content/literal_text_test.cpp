@@ -1,0 +1,124 @@
+// The literal text replacer against a slow reference, plus its refusals and limits.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "content/content.h"
+
+namespace tarnwick {
+namespace {
+
+constexpr std::string_view kOutputTooLarge =
+    "Replacement output exceeds the safe size limit. Narrow the selection or replacement.";
+
+char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Obviously correct: try every position, compare byte by byte, skip past matches.
+TextReplacement reference_replace(const std::string& text, const std::string& find, const std::string& replacement,
+                                  MatchCase match_case) {
+  TextReplacement result;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    bool match = i + find.size() <= text.size();
+    for (std::size_t k = 0; match && k < find.size(); ++k) {
+      match = match_case == MatchCase::Exact ? text[i + k] == find[k] : fold(text[i + k]) == fold(find[k]);
+    }
+    if (match) {
+      result.text += replacement;
+      ++result.count;
+      i += find.size();
+    } else {
+      result.text += text[i++];
+    }
+  }
+  return result;
+}
+
+std::string random_text(std::mt19937& random, std::string_view alphabet, std::size_t max_length,
+                        std::size_t min_length = 0) {
+  std::uniform_int_distribution<std::size_t> length(min_length, max_length);
+  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+  std::string text(length(random), '\0');
+  for (char& c : text) c = alphabet[pick(random)];
+  return text;
+}
+
+TEST(ReplaceLiteralText, AgreesWithReferenceOnRandomInputs) {
+  std::mt19937 random(20240611);
+  // Small alphabets make matches overlap and nearly-match all the time; the
+  // non-ASCII byte checks that only A-Z fold.
+  const std::string alphabets[] = {"ab", "aA", "abAB", "aB\xc3\x84\xc3\xa4", "xyzXYZ-"};
+  for (int round = 0; round < 20000; ++round) {
+    const std::string& alphabet = alphabets[round % 5];
+    const std::string text = random_text(random, alphabet, 40);
+    const std::string find = random_text(random, alphabet, 5, 1);
+    const std::string replacement = random_text(random, alphabet, 4);
+    const MatchCase match_case = round % 2 == 0 ? MatchCase::Exact : MatchCase::Ignore;
+    const TextReplacement expected = reference_replace(text, find, replacement, match_case);
+
+    // Limits exactly at and just below the result length.
+    const auto at_limit = replace_literal_text(text, find, replacement, match_case, expected.text.size());
+    ASSERT_TRUE(at_limit.has_value()) << text << " / " << find;
+    EXPECT_EQ(at_limit->text, expected.text) << text << " / " << find << " -> " << replacement;
+    EXPECT_EQ(at_limit->count, expected.count);
+    if (expected.count > 0 && !expected.text.empty()) {
+      const auto below = replace_literal_text(text, find, replacement, match_case, expected.text.size() - 1);
+      ASSERT_FALSE(below.has_value());
+      EXPECT_EQ(below.error(), kOutputTooLarge);
+    }
+  }
+}
+
+TEST(ReplaceLiteralText, LeftmostNonOverlappingAndAsciiOnlyFolding) {
+  struct Case {
+    std::string text, find, replacement;
+    MatchCase match_case;
+    std::string expected;
+    std::uint64_t count;
+  };
+  const Case cases[] = {
+      {"aaaa", "aa", "b", MatchCase::Exact, "bb", 2},
+      {"ababa", "aba", "X", MatchCase::Exact, "Xba", 1},
+      {"xABCx", "abc", "-", MatchCase::Ignore, "x-x", 1},
+      {"xABCx", "abc", "-", MatchCase::Exact, "xABCx", 0},
+      {"\xc3\x84", "\xc3\xa4", "a", MatchCase::Ignore, "\xc3\x84", 0},  // Ä does not match ä
+      {"a", "a", "A", MatchCase::Ignore, "A", 1},
+      {"a", "a", "a", MatchCase::Ignore, "a", 1},
+      {"report-old-old.txt", "-old", "", MatchCase::Exact, "report.txt", 2},
+      {"Report-OLD.TXT", "-old", "_new", MatchCase::Ignore, "Report_new.TXT", 1},  // outside keeps its case
+      {"short", "longer than text", "x", MatchCase::Exact, "short", 0},
+  };
+  for (const Case& c : cases) {
+    const auto result = replace_literal_text(c.text, c.find, c.replacement, c.match_case, 1024);
+    ASSERT_TRUE(result.has_value()) << c.text;
+    EXPECT_EQ(result->text, c.expected) << c.text << " / " << c.find;
+    EXPECT_EQ(result->count, c.count) << c.text << " / " << c.find;
+  }
+}
+
+TEST(ReplaceLiteralText, RefusesEmptyFindAndOversizedOutput) {
+  EXPECT_EQ(replace_literal_text("abc", "", "x", MatchCase::Exact, 1024).error(), "Find text cannot be empty.");
+
+  // A 1,000-byte name whose single match grows it to exactly 1,024 bytes, then to 1,025.
+  const std::string name = std::string(999, 'n') + "x";
+  EXPECT_EQ(replace_literal_text(name, "x", std::string(25, 'y'), MatchCase::Exact, 1024)->text.size(), 1024u);
+  EXPECT_EQ(replace_literal_text(name, "x", std::string(26, 'y'), MatchCase::Exact, 1024).error(),
+            kOutputTooLarge);
+  // No match: the text comes back unchanged whatever the limit.
+  EXPECT_EQ(replace_literal_text(name, "z", "zz", MatchCase::Exact, 10)->count, 0u);
+}
+
+TEST(ReplaceLiteralText, StaysLinearOnAdversarialText) {
+  // Quadratic search would take minutes here: 8 MiB of 'a' against 64 KiB of 'a' then 'b'.
+  const std::string text(8u << 20, 'a');
+  const std::string find = std::string(65535, 'a') + "b";
+  for (MatchCase match_case : {MatchCase::Exact, MatchCase::Ignore}) {
+    const auto result = replace_literal_text(text, find, "x", match_case, 128u << 20);
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->count, 0u);
+  }
+}
+
+}  // namespace
+}  // namespace tarnwick
