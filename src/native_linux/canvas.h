@@ -154,8 +154,8 @@ class RecordingCanvas final : public Canvas {
 // ---- Widgets, written once against the canvas ----
 
 struct TextFieldView {
-  std::string_view text;
-  std::string_view placeholder;
+  std::string_view text = {};
+  std::string_view placeholder = {};
   std::size_t cursor = 0;  // byte offset on a character boundary; used when focused
   bool focused = false;
   bool whole_text_selected = false;
@@ -172,7 +172,7 @@ void draw_text_field(Canvas& canvas, Rect rect, const TextFieldView& field);
 
 enum class ButtonStyle : std::uint8_t { Normal, Primary };
 struct ButtonView {
-  std::string_view label;
+  std::string_view label = {};
   ActionCode action = 0;
   std::uint64_t payload = 0;
   bool enabled = true;
@@ -181,7 +181,7 @@ struct ButtonView {
 void draw_button(Canvas& canvas, Rect rect, const ButtonView& button);
 
 struct CheckboxView {
-  std::string_view label;
+  std::string_view label = {};
   bool checked = false;
   ActionCode action = 0;
   std::uint64_t payload = 0;
