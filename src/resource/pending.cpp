@@ -1,11 +1,13 @@
-// Placeholder until the format-aware path lands; it refuses instead of pretending.
-#include "resource/rsc7.h"
+// Placeholders until the resource subsystem lands; each refuses instead of pretending.
+#include "resource/resource.h"
 
 namespace tarnwick {
 
-Result<std::optional<ResourceEdit>> edit_named_resource(const Rsc7Resource&, std::string_view, std::string_view,
-                                                        MatchCase, EncodingChoice, ResourceKind) {
-  return fail("Format-aware resource editing is not available in this build.");
+ResourceKind resource_kind_for_path(std::string_view) { return ResourceKind::None; }
+Result<Rsc7Outcome> edit_rsc7_resource(std::string_view, std::string_view, std::string_view, MatchCase,
+                                       EncodingChoice, ResourceKind) {
+  return fail("RSC7 resources are not supported in this build.");
 }
 
 }  // namespace tarnwick
+
