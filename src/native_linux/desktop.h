@@ -1,10 +1,20 @@
 // The desktop layer: the UI thread's entry point.
 #pragma once
 
+#include <memory>
+
+#include "common/result.h"
+
 namespace tarnwick {
 
+class Screen;
+
 // Runs the window and its event loop until the window is closed. Start-up
-// failures end it quietly.
-void run_desktop();
+// failures return their message (the program entry discards it).
+Result<void> run_desktop();
+
+// The same with a given screen in place of the main screen (tests drive the real
+// loop with their own screen).
+Result<void> run_desktop_with(std::unique_ptr<Screen> screen);
 
 }  // namespace tarnwick
