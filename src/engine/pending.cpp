@@ -8,9 +8,6 @@ bool same_request(const OperationRequest&, const OperationRequest&) { return fal
 PreviewFinished run_preview(OperationRequest request) {
   return PreviewFinished{std::move(request), fail("Preview is not available in this build.")};
 }
-ApplyFinished run_apply(PreviewPlan, std::optional<std::string>) {
-  return ApplyFinished{fail("Apply is not available in this build.")};
-}
 BackupFinished run_backup_only(std::string, std::string) {
   return BackupFinished{fail("Backup is not available in this build.")};
 }

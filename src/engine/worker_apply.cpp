@@ -1,0 +1,65 @@
+// The apply worker: verify, back up, verify again, change, clean up or roll back.
+#include <algorithm>
+
+#include "common/text.h"
+#include "engine/apply.h"
+
+namespace tarnwick {
+
+namespace {
+
+std::string join_lines(std::string text, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) text.append("\n").append(line);
+  return text;
+}
+
+std::string rollback_text(const std::string& failure, const std::vector<std::string>& problems) {
+  if (problems.empty()) return failure + "\nApplied changes were rolled back.";
+  return join_lines(failure + "\nRecovery is incomplete. Preserve these files and restore from your backup:", problems);
+}
+
+ApplyOutcome outcome_of(const PreviewPlan& plan, const apply::Journal& journal, std::optional<BackupResult> backup) {
+  ApplyOutcome outcome;
+  outcome.final_target_path = apply::path_through_renames(plan.target_path, apply::rename_map(journal.renames));
+  outcome.backup = std::move(backup);
+  for (const ChangeEntry& change : plan.changes) {
+    outcome.names_changed += change.name_changes ? 1 : 0;
+    outcome.files_edited += change.content_changes ? 1 : 0;
+    outcome.literal_replacements = saturating_add(outcome.literal_replacements, change.literal_count);
+  }
+  return outcome;
+}
+
+Result<ApplyOutcome> apply_plan(const PreviewPlan& plan, const std::optional<std::string>& destination) {
+  TRY(apply::verify_plan(plan));
+  std::optional<BackupResult> backup;
+  if (destination) {
+    const std::string canonical = TRY(apply::prepare_backup_destination(*destination, apply::planned_final_target(plan)));
+    backup = TRY(create_backup_snapshot(plan.target_path, canonical));
+  }
+  // The backup may have taken long: everything is proved again right before the first change.
+  if (auto again = apply::verify_plan(plan); !again) return fail(apply::with_backup_note(again.error(), backup));
+
+  apply::Journal journal;
+  auto changed = apply::run_content_phase(plan, journal);
+  if (changed) changed = apply::run_rename_phase(plan, journal);
+  if (!changed) return fail(apply::with_backup_note(rollback_text(changed.error(), apply::roll_back(journal)), backup));
+
+  const std::vector<std::string> problems = apply::run_final_cleanup(journal);
+  if (!problems.empty()) {
+    return fail(apply::with_backup_note(
+        join_lines("Changes completed, but some original-data recovery files could not be removed. Remove them "
+                   "manually after checking your files:",
+                   problems),
+        backup));
+  }
+  return outcome_of(plan, journal, std::move(backup));
+}
+
+}  // namespace
+
+ApplyFinished run_apply(PreviewPlan plan, std::optional<std::string> backup_destination) {
+  return ApplyFinished{apply_plan(plan, backup_destination)};
+}
+
+}  // namespace tarnwick

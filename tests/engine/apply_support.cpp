@@ -1,0 +1,104 @@
+// Helpers for the apply tests.
+#include "engine/apply_support.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "engine/apply.h"
+#include "engine/apply_scan.h"
+#include "common/fs.h"
+
+namespace tarnwick::testing {
+
+namespace {
+
+std::uint64_t replace_all(std::string& text, const std::string& find, const std::string& replacement) {
+  std::uint64_t count = 0;
+  for (std::size_t at = text.find(find); at != std::string::npos; at = text.find(find, at + replacement.size())) {
+    text.replace(at, find.size(), replacement);
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+PreviewPlan plan_of(const std::string& target, const std::string& find, const std::string& replacement) {
+  PreviewPlan plan;
+  plan.target_path = target;
+  std::vector<std::pair<std::string, std::uint64_t>> stack{{target, 0}};
+  std::vector<std::uint64_t> literal_counts;
+  while (!stack.empty()) {
+    auto [path, depth] = stack.back();
+    stack.pop_back();
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) throw std::runtime_error("plan_of: lstat " + path);
+    ScanRecord record{path, path, {}, {}, {}, apply::identity_of(status), depth};
+    const std::size_t slash = path.rfind('/');
+    std::string name = path.substr(slash + 1);
+    std::uint64_t literals = replace_all(name, find, replacement);
+    if (literals > 0) record.own_renamed_path = path.substr(0, slash + 1) + name;
+    if (S_ISREG(status.st_mode)) {
+      record.original_bytes = read_file(path);
+      std::string content = *record.original_bytes;
+      if (const std::uint64_t matches = replace_all(content, find, replacement); matches > 0) {
+        literals += matches;
+        record.replacement_bytes = std::move(content);
+      }
+    }
+    if (S_ISDIR(status.st_mode)) {
+      record.folder_listing = apply::list_folder(path).value();
+      for (auto child = record.folder_listing->rbegin(); child != record.folder_listing->rend(); ++child) {
+        stack.emplace_back(*child, depth + 1);
+      }
+    }
+    if (literals > 0) {
+      plan.changes.push_back(ChangeEntry{path, record.own_renamed_path, std::nullopt, literals,
+                                         S_ISDIR(status.st_mode), record.own_renamed_path != path,
+                                         record.replacement_bytes.has_value(), false});
+    }
+    plan.scan_records.push_back(std::move(record));
+    ++plan.items_scanned;
+  }
+  std::vector<apply::DoneRename> renames;
+  for (const ScanRecord& record : plan.scan_records) {
+    if (record.own_renamed_path != record.original_path) renames.push_back({record.original_path, record.own_renamed_path});
+  }
+  const apply::RenameMap map = apply::rename_map(renames);
+  for (ChangeEntry& change : plan.changes) change.final_path = apply::path_through_renames(change.original_path, map);
+  return plan;
+}
+
+std::vector<std::string> hidden_files(const TreeSnapshot& snapshot) {
+  std::vector<std::string> found;
+  for (const auto& [path, entry] : snapshot) {
+    if (std::filesystem::path(path).filename().string().starts_with(".tarnwick-")) found.push_back(path);
+  }
+  return found;
+}
+
+TreeSnapshot without_hidden_files(TreeSnapshot snapshot) {
+  for (const std::string& path : hidden_files(snapshot)) snapshot.erase(path);
+  return snapshot;
+}
+
+bool staging_available() {
+  TempDir dir;
+  const std::string path = dir.file("probe", "x");
+  auto fd = sys::open(path, O_RDONLY | O_NOFOLLOW);
+  const auto secured = apply_source_security(path, fd->get());
+  return secured || secured.error().find("not available in this build") == std::string::npos;
+}
+
+bool backup_available() {
+  const auto made = create_backup_snapshot("", "");
+  return made || made.error().find("not available in this build") == std::string::npos;
+}
+
+std::string failure_text(const ApplyFinished& finished) {
+  return finished.outcome ? std::string() : finished.outcome.error();
+}
+
+}  // namespace tarnwick::testing
