@@ -1,0 +1,298 @@
+// The preview worker: validates the request, walks the selected tree and
+// plans every new name and content without writing anything.
+#include <cerrno>
+#include <utility>
+#include <vector>
+
+#include "common/fs.h"
+#include "common/text.h"
+#include "engine/engine.h"
+#include "engine/limits.h"
+#include "engine/name_rules.h"
+#include "engine/scan.h"
+#include "engine/unicode_text.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr std::string_view kNoneExtension = "<none>";
+
+void lower_ascii(std::string& text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+  }
+}
+
+Result<void> validate_literals(const OperationRequest& request) {
+  if (request.find.empty()) return fail("Find text cannot be empty.");
+  if (request.find.find('\0') != std::string::npos || request.replacement.find('\0') != std::string::npos) {
+    return fail("NUL characters are not supported.");
+  }
+  if (request.find.size() > limits::kMaxLiteralBytes || request.replacement.size() > limits::kMaxLiteralBytes) {
+    return fail(std::string(limits::kLiteralTooLong));
+  }
+  return {};
+}
+
+Result<ExtensionFilter> validate_extension_filter(const ExtensionFilter& filter) {
+  if (filter.mode == ExtensionFilter::Mode::All) return ExtensionFilter{};
+  if (filter.mode == ExtensionFilter::Mode::OnlyListed && filter.extensions.empty()) {
+    return fail("Enter at least one extension for Only specified files.");
+  }
+  ExtensionFilter normalized{filter.mode, {}};
+  for (const std::string& entry : filter.extensions) {
+    std::string_view piece = trim_unicode_white_space(entry);
+    while (piece.starts_with('.')) piece.remove_prefix(1);
+    std::string extension(piece);
+    lower_ascii(extension);
+    if (extension == kNoneExtension) extension.clear();
+    if (extension.find_first_of("/\\:*?") != std::string::npos || contains_unicode_white_space(extension)) {
+      return fail("Enter extensions such as .txt, .md or <none>; wildcards and paths are not supported.");
+    }
+    normalized.extensions.push_back(std::move(extension));
+  }
+  return normalized;
+}
+
+// The text after the last full stop, lower-cased; "" for none, for a name
+// that only begins with a full stop, and for bytes that are not UTF-8.
+std::string extension_of(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return {};
+  std::string extension(name.substr(dot + 1));
+  if (!is_valid_utf8(extension)) return {};
+  lower_ascii(extension);
+  return extension;
+}
+
+bool filter_passes(const ExtensionFilter& filter, std::string_view name) {
+  if (filter.mode == ExtensionFilter::Mode::All) return true;
+  const std::string extension = extension_of(name);
+  bool listed = false;
+  for (const std::string& entry : filter.extensions) listed = listed || entry == extension;
+  return filter.mode == ExtensionFilter::Mode::OnlyListed ? listed : !listed;
+}
+
+Result<std::string> resolve_target(const std::string& target) {
+  std::string absolute = target;
+  if (!target.starts_with('/')) {
+    const auto current = sys::getcwd();
+    if (!current) return fail(os_error_text(current.error()));
+    absolute = join_path(*current, target);
+  }
+  TRY(probe_path_and_ancestors(absolute));
+  const auto canonical = sys::realpath(absolute);
+  if (!canonical) return fail("Cannot resolve selected path: " + os_error_text(canonical.error()));
+  if (*canonical == "/") return fail("Select a file or a folder below the filesystem root.");
+  return *canonical;
+}
+
+bool is_version_control_folder(std::string_view name) { return name == ".git" || name == ".svn" || name == ".hg"; }
+
+class PreviewWalk {
+ public:
+  PreviewWalk(const OperationRequest& request, ExtensionFilter filter)
+      : request_(request),
+        filter_(std::move(filter)),
+        match_case_(request.match_case ? MatchCase::Exact : MatchCase::Ignore),
+        content_options_{request.encoding, request.resizable_binary ? Resizable::Yes : Resizable::No,
+                         request.content_mode} {}
+
+  Result<PreviewPlan> run(std::string target) {
+    plan_.target_path = target;
+    pending_bytes_ = target.size();
+    stack_.push_back(Pending{std::move(target), 0});
+    while (!stack_.empty()) {
+      Pending entry = std::move(stack_.back());
+      stack_.pop_back();
+      TRY(visit(std::move(entry)));
+    }
+    TRY(finish());
+    return std::move(plan_);
+  }
+
+ private:
+  struct Pending {
+    std::string path;
+    std::uint64_t depth;
+  };
+
+  // What one entry contributes: its record and, when it changes, its entry.
+  struct Visit {
+    ScanRecord record;
+    std::uint64_t name_matches = 0;
+    std::uint64_t content_matches = 0;
+    std::optional<std::string> summary;
+    bool binary = false;
+  };
+
+  Result<void> visit(Pending entry) {
+    pending_bytes_ -= entry.path.size();
+    examined_bytes_ = saturating_add(examined_bytes_, entry.path.size());
+    if (examined_bytes_ > limits::kMaxSelectionPathBytes) return fail(std::string(limits::kSelectionPathsTooLarge));
+    plan_.items_scanned += 1;
+    if (plan_.items_scanned > limits::kMaxEntries) return fail(std::string(limits::kTooManyEntries));
+
+    const auto status = sys::lstat(entry.path);
+    if (!status) return fail(path_error("Cannot inspect entry", status.error(), entry.path));
+    const bool is_folder = S_ISDIR(status->st_mode);
+    const bool is_file = S_ISREG(status->st_mode);
+    if ((is_file && status->st_nlink > 1) || (!is_file && !is_folder)) {
+      if (entry.depth == 0) {
+        return fail(path_form("Unsupported selection", "links, hardlinks and special files are skipped", entry.path));
+      }
+      plan_.notices.push_back("Skipped link or special file: " + lossy_utf8(entry.path));
+      return {};
+    }
+    const std::string_view name = last_component(entry.path);
+    if (is_folder && entry.depth > 0 && is_version_control_folder(name)) {
+      plan_.notices.push_back("Skipped version-control metadata folder: " + lossy_utf8(entry.path));
+      return {};
+    }
+
+    Visit visit;
+    visit.record = ScanRecord{entry.path, entry.path, std::nullopt, std::nullopt, std::nullopt,
+                              identity_of(*status), entry.depth};
+    if (is_folder || filter_passes(filter_, name)) {
+      TRY(plan_name(visit, entry.path));
+      if (request_.edit_contents && is_file) TRY(plan_content(visit, entry.path, *status));
+    }
+    TRY(record_change(visit));
+    if (is_folder && request_.include_folder_contents &&
+        (!request_.max_depth || entry.depth < *request_.max_depth)) {
+      TRY(push_children(visit.record));
+    }
+    plan_.scan_records.push_back(std::move(visit.record));
+    return {};
+  }
+
+  Result<void> plan_name(Visit& visit, const std::string& path) {
+    const std::string_view name = last_component(path);
+    if (!is_valid_utf8(name)) {
+      plan_.notices.push_back("Skipped non-Unicode name: " + lossy_utf8(path));
+      return {};
+    }
+    const TextReplacement replaced = TRY(replace_literal_text(name, request_.find, request_.replacement, match_case_,
+                                                              limits::kMaxReplacedNameBytes));
+    if (replaced.text == name) return {};
+    TRY(check_new_name(replaced.text));
+    visit.record.own_renamed_path = join_path(parent_path(path), replaced.text);
+    visit.name_matches = replaced.count;
+    return {};
+  }
+
+  Result<void> plan_content(Visit& visit, const std::string& path, const struct stat& status) {
+    const std::uint64_t limit = content_input_limit(request_.content_mode);
+    const auto size = static_cast<std::uint64_t>(status.st_size);
+    if (size > limit) {
+      plan_.notices.push_back("Skipped content larger than " + std::to_string(limit / limits::kMiB) +
+                              " MiB in this mode: " + lossy_utf8(path));
+      return {};
+    }
+    // The original alone would exceed the transaction limit: fail before its
+    // memory is taken rather than after.
+    if (saturating_add(content_bytes_, size) > limits::kMaxContentTransactionBytes) {
+      return fail(std::string(limits::kContentTransactionTooLarge));
+    }
+    std::string bytes = TRY(read_file_bounded(path, limit));
+    auto edit = plan_content_edit(path, bytes, request_.find, request_.replacement, match_case_, content_options_);
+    if (!edit) return fail(path_form("Cannot prepare content replacement", edit.error(), path));
+    std::uint64_t retained = 0;
+    const std::uint64_t new_length = edit->new_bytes ? edit->new_bytes->size() : 0;
+    if (__builtin_add_overflow(bytes.size(), new_length, &retained) ||
+        __builtin_add_overflow(content_bytes_, retained, &content_bytes_)) {
+      return fail(std::string(limits::kContentTransactionOverflow));
+    }
+    if (content_bytes_ > limits::kMaxContentTransactionBytes) {
+      return fail(std::string(limits::kContentTransactionTooLarge));
+    }
+    visit.record.original_bytes = std::move(bytes);
+    for (Notice& notice : edit->notices) plan_.notices.push_back(std::move(notice));
+    if (edit->new_bytes) {
+      visit.record.replacement_bytes = std::move(edit->new_bytes);
+      visit.content_matches = edit->match_count;
+      visit.summary = std::move(edit->summary);
+      visit.binary = edit->binary;
+    }
+    return {};
+  }
+
+  Result<void> record_change(Visit& visit) {
+    const ScanRecord& record = visit.record;
+    const bool name_changes = record.own_renamed_path != record.original_path;
+    const bool content_changes = record.replacement_bytes.has_value();
+    if (!name_changes && !content_changes) return {};
+    if (record.identity.read_only) {
+      return fail(path_form("A matching entry is read-only", "change its permissions or exclude it before previewing",
+                            record.original_path));
+    }
+    plan_.changes.push_back(ChangeEntry{record.original_path, record.own_renamed_path, std::move(visit.summary),
+                                        visit.name_matches + visit.content_matches, record.identity.is_folder,
+                                        name_changes, content_changes, content_changes && visit.binary});
+    return {};
+  }
+
+  Result<void> push_children(ScanRecord& record) {
+    std::vector<std::string> children = TRY(list_folder(record.original_path));
+    if (saturating_add(plan_.items_scanned + stack_.size(), children.size()) > limits::kMaxEntries) {
+      return fail(std::string(limits::kTooManyEntries));
+    }
+    std::uint64_t child_bytes = 0;
+    for (const std::string& child : children) child_bytes = saturating_add(child_bytes, child.size());
+    if (saturating_add(saturating_add(examined_bytes_, pending_bytes_), child_bytes) >
+        limits::kMaxSelectionPathBytes) {
+      return fail(std::string(limits::kSelectionPathsTooLarge));
+    }
+    // Reverse order, so that the smallest child is taken next.
+    stack_.reserve(stack_.size() + children.size());
+    for (auto child = children.rbegin(); child != children.rend(); ++child) {
+      stack_.push_back(Pending{*child, record.depth + 1});
+    }
+    pending_bytes_ += child_bytes;
+    record.folder_listing = std::move(children);
+    return {};
+  }
+
+  // The final path rule runs before the destination probe: probing a path of
+  // 4096 bytes or more only yields the system's "File name too long", while the
+  // rule names the problem and its remedy.
+  Result<void> finish() {
+    RenameMap renames;
+    for (const ScanRecord& record : plan_.scan_records) {
+      if (record.own_renamed_path != record.original_path) renames.emplace(record.original_path, record.own_renamed_path);
+    }
+    FinalPathBudget budget;
+    for (ChangeEntry& change : plan_.changes) {
+      change.final_path = final_path_through(change.original_path, renames);
+      TRY(budget.add(change.final_path));
+    }
+    return check_collisions_and_destinations(plan_.scan_records);
+  }
+
+  const OperationRequest& request_;
+  const ExtensionFilter filter_;
+  const MatchCase match_case_;
+  const ContentOptions content_options_;
+  PreviewPlan plan_;
+  std::vector<Pending> stack_;
+  std::uint64_t examined_bytes_ = 0;
+  std::uint64_t pending_bytes_ = 0;
+  std::uint64_t content_bytes_ = 0;
+};
+
+Result<PreviewPlan> plan_preview(const OperationRequest& request) {
+  TRY(validate_literals(request));
+  ExtensionFilter filter = TRY(validate_extension_filter(request.extension_filter));
+  std::string target = TRY(resolve_target(request.target));
+  return PreviewWalk(request, std::move(filter)).run(std::move(target));
+}
+
+}  // namespace
+
+PreviewFinished run_preview(OperationRequest request) {
+  Result<PreviewPlan> plan = plan_preview(request);
+  return PreviewFinished{std::move(request), std::move(plan)};
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,29 @@
+// Filesystem probes shared by the preview walk and the apply: the bounded file
+// read, the sorted folder listing, entry identities and the selection probe.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/result.h"
+#include "engine/engine.h"
+
+namespace tarnwick {
+
+FileIdentity identity_of(const struct stat& status);
+
+// Opens without following links and reads the whole of a regular, single-link
+// file of at most limit_bytes; every failure is a path-form text naming the path.
+Result<std::string> read_file_bounded(const std::string& path, std::uint64_t limit_bytes);
+
+// The folder's children as full paths, sorted by bytes, within the folder limits.
+Result<std::vector<std::string>> list_folder(const std::string& folder);
+
+// The absolute path and each ancestor up to "/", probed without following
+// links: "Cannot inspect selected path" or "Links and reparse points are not supported".
+Result<void> probe_path_and_ancestors(const std::string& absolute_path);
+
+}  // namespace tarnwick
