@@ -1,6 +1,7 @@
 // Text encodings: the encoding table, byte-order marks, detection, exact conversion.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -10,6 +11,11 @@
 #include "common/result.h"
 
 namespace tarnwick {
+
+// Every input and output of a conversion is bounded by this (inclusive).
+inline constexpr std::size_t kTextConversionLimitBytes = std::size_t{128} << 20;
+// The Auto detector's plausibility tests look at no more code units than this.
+inline constexpr std::size_t kPlausibilityUnits = 4096;
 
 // In table order; the numeric values are the request's encoding-kind codes.
 enum class EncodingKind : std::int32_t {
@@ -44,6 +50,10 @@ EncodingChoice encoding_choice_for_row(std::size_t row_index);
 // "UTF-8", "Windows-1252 (Western European)", "code page {n}", "unknown encoding".
 std::string encoding_display_name(EncodingChoice choice);
 
+// The table's label for a concrete choice (Auto's own row included); none when
+// the choice is not in the table.
+std::optional<std::string_view> encoding_label(EncodingChoice choice);
+
 struct DecodedText {
   std::string text;        // valid UTF-8, no byte-order mark
   EncodingChoice encoding;  // concrete: never Auto
@@ -65,5 +75,9 @@ Result<std::string> convert_with_iconv(std::string_view bytes, const std::string
                                        const std::string& to_name);
 std::optional<DetectedMark> detect_byte_order_mark(std::string_view bytes);
 bool is_detectable_text(std::string_view text);
+
+// The plausibility tests of the Auto detector for input without a byte-order mark.
+bool is_plausible_utf16(std::string_view bytes, EncodingKind kind);
+bool is_plausible_utf32(std::string_view bytes, EncodingKind kind);
 
 }  // namespace tarnwick

@@ -1,0 +1,24 @@
+// Internal Unicode transcoders and scanners of the encoding subsystem.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "common/result.h"
+
+namespace tarnwick::unicode {
+
+enum class ByteOrder : bool { Little, Big };
+
+// Strict UTF-8 validation (no surrogates, no overlongs, nothing above U+10FFFF).
+bool is_valid_utf8(std::string_view bytes);
+
+// The body after any byte-order mark; the result is UTF-8.
+Result<std::string> decode_utf16(std::string_view body, ByteOrder order);
+Result<std::string> decode_utf32(std::string_view body, ByteOrder order);
+
+// text must be valid UTF-8; mark is written first (empty for none).
+Result<std::string> encode_utf16(std::string_view text, ByteOrder order, std::string_view mark);
+Result<std::string> encode_utf32(std::string_view text, ByteOrder order, std::string_view mark);
+
+}  // namespace tarnwick::unicode
