@@ -24,11 +24,17 @@ Result<void> check_ancestor_safety(const std::string& path);
 
 // Compares owner and group of a new file or folder (open descriptor) with its
 // source and gives it the source's permission bits; never changes ownership.
+// Refuses sources with setuid/setgid bits or extended attributes and new objects
+// that inherited extended attributes. The error is a detail without a path
+// (such as "Cannot preserve source owner/group; content editing refused" or a
+// system error text); callers put it into their own path form.
 Result<void> apply_source_security(const std::string& source_path, int new_fd);
 
 // "Backup complete: {files} files / {bytes} bytes\n{path}\nYour selected files have not been changed."
 std::string backup_complete_text(const BackupResult& result);
-// The Apply result's lines: "\nOriginals backed up and verified\n{path}\n{files} files / {bytes} bytes\n..."
+// The Apply result's backup lines, to follow the applied counts directly (it
+// starts with the empty line): "\n\nOriginals backed up and verified\n{path}\n
+// {files} files / {bytes} bytes\nThe backup keeps original names and data."
 std::string backup_apply_note(const BackupResult& result);
 
 }  // namespace tarnwick

@@ -3,8 +3,5 @@
 
 namespace tarnwick {
 
-BackupFinished run_backup_only(std::string, std::string) {
-  return BackupFinished{fail("Backup is not available in this build.")};
-}
 
 }  // namespace tarnwick
