@@ -10,12 +10,4 @@ Result<ContentEdit> plan_content_edit(std::string_view, std::string_view, std::s
                                       MatchCase, const ContentOptions&) {
   return fail("Content editing is not available in this build.");
 }
-Result<BinaryLiterals> encode_binary_literals(std::string_view, std::string_view, EncodingChoice) {
-  return fail("Binary replacement is not available in this build.");
-}
-Result<ByteReplacement> replace_literal_bytes(std::string_view, std::string_view, std::string_view, FoldAsciiCase,
-                                              Resizable) {
-  return fail("Binary replacement is not available in this build.");
-}
-
 }  // namespace tarnwick

@@ -1,0 +1,81 @@
+// Raw binary replacement: the two encoded literals and the exact-size byte replacer.
+#include <cstring>
+
+#include "common/text.h"
+#include "content/binary_summary.h"
+#include "content/byte_search.h"
+#include "content/content.h"
+#include "text_codec/buffer.h"
+
+namespace tarnwick {
+
+namespace {
+
+std::string fixed_width_refusal(std::size_t find_length, std::size_t replacement_length, std::uint64_t count) {
+  return "Binary fixed-width mode requires equal encoded widths (find: " + std::to_string(find_length) +
+         " bytes; replacement: " + std::to_string(replacement_length) + " bytes). This file contains " +
+         std::to_string(count) +
+         " matches. Use equal-width names or explicitly select resizable raw binary for a format whose offsets you "
+         "understand.";
+}
+
+}  // namespace
+
+Result<BinaryLiterals> encode_binary_literals(std::string_view find, std::string_view replacement,
+                                              EncodingChoice encoding) {
+  // Auto has no data to detect from here: the literals are UTF-8.
+  const EncodingKind kind = encoding.kind == EncodingKind::Auto ? EncodingKind::Utf8 : encoding.kind;
+  std::string find_bytes = TRY(encode_text(find, kind, encoding.code_page, ByteOrderMark::Omit));
+  std::string replacement_bytes = TRY(encode_text(replacement, kind, encoding.code_page, ByteOrderMark::Omit));
+  return BinaryLiterals{std::move(find_bytes), std::move(replacement_bytes)};
+}
+
+Result<ByteReplacement> replace_literal_bytes(std::string_view data, std::string_view find_pattern,
+                                              std::string_view replacement_pattern, FoldAsciiCase fold,
+                                              Resizable resizable) {
+  if (find_pattern.empty()) return fail("The encoded binary find pattern is empty.");
+  const BytePattern pattern(find_pattern, fold);
+  const std::uint64_t count = pattern.scan(data, [](std::size_t) {});
+  if (count == 0) return ByteReplacement{};
+  if (resizable == Resizable::No && find_pattern.size() != replacement_pattern.size())
+    return fail(fixed_width_refusal(find_pattern.size(), replacement_pattern.size(), count));
+
+  const std::uint64_t removed = saturating_mul(count, find_pattern.size());
+  if (removed == UINT64_MAX) return fail("Binary replacement size overflow.");
+  const std::uint64_t added = saturating_mul(count, replacement_pattern.size());
+  const std::uint64_t new_length = saturating_add(data.size() - removed, added);
+  if (added == UINT64_MAX || new_length > kContentOutputLimitBytes)
+    return fail("Binary replacement output exceeds 128 MiB. Narrow the operation.");
+
+  std::string output;
+  if (!resize_for_overwrite(output, static_cast<std::size_t>(new_length)))
+    return fail("Not enough memory for binary replacement.");
+  char* out = output.data();
+  std::size_t copied_up_to = 0;
+  // Folded matches may already hold the replacement's very bytes; then nothing changes.
+  bool changed = find_pattern.size() != replacement_pattern.size();
+  pattern.scan(data, [&](std::size_t offset) {
+    std::memcpy(out, data.data() + copied_up_to, offset - copied_up_to);
+    out += offset - copied_up_to;
+    if (!changed) changed = std::memcmp(data.data() + offset, replacement_pattern.data(), replacement_pattern.size()) != 0;
+    std::memcpy(out, replacement_pattern.data(), replacement_pattern.size());
+    out += replacement_pattern.size();
+    copied_up_to = offset + find_pattern.size();
+  });
+  std::memcpy(out, data.data() + copied_up_to, data.size() - copied_up_to);
+  if (!changed) return ByteReplacement{};
+  return ByteReplacement{std::move(output), count};
+}
+
+std::string binary_summary(Resizable resizable, EncodingChoice encoding) {
+  std::string name = "Selected encoding";
+  if (encoding.kind == EncodingKind::Auto) {
+    name = "UTF-8";
+  } else if (const auto label = encoding_label(encoding)) {
+    name = std::string(*label);
+  }
+  return std::string("Raw binary · ") + (resizable == Resizable::Yes ? "resizable" : "fixed width") + " · " + name +
+         " pattern";
+}
+
+}  // namespace tarnwick
