@@ -1,0 +1,243 @@
+// Key routing and field editing without X: the precedence of the routes,
+// Tab cycles, the whole-text selection and character-wise editing.
+#include "native_linux/keyboard.h"
+
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+
+#include "ui_state_support.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::FakeWorkers;
+using testing::plan_with;
+using testing::previewed_state;
+
+constexpr std::int64_t kNow = 50'000;
+
+DecodedKey key(std::uint32_t keysym, unsigned modifiers = 0, std::string text = {}) {
+  return DecodedKey{keysym, modifiers, std::move(text)};
+}
+DecodedKey typed(std::string text) { return key(static_cast<std::uint32_t>(text[0]), 0, text); }
+DecodedKey control(char letter) { return key(static_cast<std::uint32_t>(letter), kModifierControl); }
+
+void press(UiState& ui, const DecodedKey& k) { handle_key(ui, k, kNow); }
+
+TEST(KeyboardFields, TabCyclesFollowTheVisibleFields) {
+  UiState ui;
+  press(ui, key(XK_Tab));
+  EXPECT_EQ(ui.focused_field, kFieldTarget);
+  press(ui, key(XK_ISO_Left_Tab, kModifierShift));
+  EXPECT_EQ(ui.focused_field, kFieldReplacement) << "depth and extensions are hidden";
+
+  ui.unlimited_depth = false;
+  ui.extension_filter = 1;
+  EXPECT_EQ(main_field_cycle(ui), (std::vector<std::size_t>{0, 1, 2, 3, 4}));
+  focus_field(ui, kFieldTarget);
+  press(ui, key(XK_Tab, kModifierShift));
+  EXPECT_EQ(ui.focused_field, kFieldExtensions);
+  press(ui, key(XK_Tab));
+  EXPECT_EQ(ui.focused_field, kFieldTarget);
+  EXPECT_EQ(ui.cursor, 0U);
+
+  ui.include_folder_contents = false;  // the depth field leaves the cycle
+  focus_field(ui, kFieldReplacement);
+  press(ui, key(XK_Tab));
+  EXPECT_EQ(ui.focused_field, kFieldExtensions);
+
+  press(ui, key(XK_Escape));
+  EXPECT_FALSE(ui.focused_field);
+}
+
+TEST(KeyboardFields, CursorMovesAndDeletesWholeCharacters) {
+  UiState ui;
+  ui.fields[kFieldFind] = "aé€𝄞";
+  focus_field(ui, kFieldFind);
+  press(ui, key(XK_Left));
+  EXPECT_EQ(ui.cursor, 6U);  // before the four-byte character
+  press(ui, key(XK_BackSpace));
+  EXPECT_EQ(ui.fields[kFieldFind], "aé𝄞");
+  EXPECT_EQ(ui.cursor, 3U);
+  press(ui, key(XK_Home));
+  press(ui, key(XK_Right));
+  press(ui, key(XK_Delete));
+  EXPECT_EQ(ui.fields[kFieldFind], "a𝄞");
+  press(ui, key(XK_End));
+  press(ui, key(XK_Delete));  // nothing after the end
+  EXPECT_EQ(ui.fields[kFieldFind], "a𝄞");
+  press(ui, typed("ñ"));
+  EXPECT_EQ(ui.fields[kFieldFind], "a𝄞ñ");
+  press(ui, key('x', kModifierAlt, "x"));
+  press(ui, key(XK_F1));
+  EXPECT_EQ(ui.fields[kFieldFind], "a𝄞ñ") << "Alt chords and keys without text insert nothing";
+}
+
+TEST(KeyboardFields, WholeTextSelectionAndTheClipboardKeys) {
+  UiState ui;
+  focus_field(ui, kFieldFind);
+  press(ui, control('c'));
+  EXPECT_FALSE(ui.clipboard_claim_pending) << "Control+C needs Control+A first";
+
+  press(ui, control('a'));
+  EXPECT_TRUE(ui.whole_text_selected);
+  press(ui, key('C', kModifierControl | kModifierShift));
+  EXPECT_EQ(ui.clipboard_text, "Tarn");
+  EXPECT_TRUE(ui.clipboard_claim_pending);
+  EXPECT_FALSE(ui.whole_text_selected);
+
+  press(ui, control('a'));
+  press(ui, control('x'));
+  EXPECT_EQ(ui.fields[kFieldFind], "");
+  EXPECT_EQ(ui.clipboard_text, "Tarn");
+
+  ui.fields[kFieldFind] = "Tarn";
+  press(ui, control('a'));
+  press(ui, control('v'));
+  ASSERT_TRUE(ui.pending_paste);
+  EXPECT_TRUE(ui.pending_paste->replace_whole_text);
+  EXPECT_TRUE(ui.paste_request_pending);
+  EXPECT_FALSE(ui.whole_text_selected);
+  accept_pasted_text(ui, "Invoice");
+  EXPECT_EQ(ui.fields[kFieldFind], "Invoice");
+
+  press(ui, control('a'));
+  press(ui, key(XK_Left));
+  EXPECT_EQ(ui.cursor, 0U);
+  EXPECT_FALSE(ui.whole_text_selected);
+  press(ui, control('a'));
+  press(ui, typed("Z"));
+  EXPECT_EQ(ui.fields[kFieldFind], "Z");
+  press(ui, control('a'));
+  press(ui, key(XK_BackSpace));
+  EXPECT_EQ(ui.fields[kFieldFind], "");
+}
+
+TEST(KeyboardMain, ReturnPreviewsAndPagingKeysScroll) {
+  FakeWorkers workers;
+  UiState ui;
+  ui.spawn = workers.spawner();
+  ui.fields[kFieldTarget] = "/t";
+  focus_field(ui, kFieldFind);
+  press(ui, key(XK_Return));
+  EXPECT_EQ(workers.starts, 1);
+  EXPECT_FALSE(ui.focused_field);
+
+  press(ui, key(XK_Tab));
+  press(ui, typed("x"));
+  EXPECT_EQ(ui.fields[kFieldTarget], "/t") << "keys are ignored while a worker runs";
+  EXPECT_FALSE(ui.focused_field);
+
+  workers.finish(PreviewFinished{build_request(ui), plan_with(1, 0)});
+  poll_worker(ui);
+  press(ui, key(XK_Next));
+  press(ui, key(XK_Next));
+  EXPECT_EQ(ui.review_scroll, 20);
+  press(ui, key(XK_Prior));
+  press(ui, key(XK_Prior));
+  press(ui, key(XK_Prior));
+  EXPECT_EQ(ui.review_scroll, 0);
+  press(ui, control('c'));
+  EXPECT_EQ(ui.clipboard_text, compose_review_text(ui));
+  press(ui, typed("q"));
+  EXPECT_FALSE(ui.focused_field) << "letters without a focused field are ignored";
+}
+
+TEST(KeyboardConfirmation, FocusOrderActivationAndTyping) {
+  FakeWorkers workers;
+  UiState ui = previewed_state(workers, plan_with(2, 0));
+  dispatch_action(ui, UiAction::ApplyReviewedChanges, 0, kNow);
+  ASSERT_TRUE(ui.confirmation_open);
+  press(ui, typed("z"));
+  EXPECT_FALSE(ui.focused_field);
+
+  press(ui, key(XK_Tab));
+  EXPECT_EQ(ui.confirmation_focus, kConfirmFocusCheckbox);
+  press(ui, key(XK_space));
+  EXPECT_FALSE(ui.back_up_before_apply);
+  press(ui, key(XK_space));
+  press(ui, key(XK_Tab));
+  EXPECT_EQ(ui.focused_field, kFieldBackupDestination);
+  press(ui, typed("/"));
+  press(ui, typed("b"));
+  press(ui, key(XK_Return));  // ignored in the destination field
+  EXPECT_TRUE(ui.confirmation_open);
+  EXPECT_EQ(ui.fields[kFieldBackupDestination], "/b");
+  EXPECT_TRUE(ui.preview) << "the destination does not invalidate";
+
+  press(ui, key(XK_Tab));
+  EXPECT_EQ(ui.confirmation_focus, kConfirmFocusBrowse);
+  EXPECT_FALSE(ui.focused_field);
+  press(ui, key(XK_Tab));
+  EXPECT_EQ(ui.confirmation_focus, kConfirmFocusApply);
+  press(ui, key(XK_Tab));
+  EXPECT_EQ(ui.confirmation_focus, kConfirmFocusCancel);
+  press(ui, key(XK_Tab, kModifierShift));
+  EXPECT_EQ(ui.confirmation_focus, kConfirmFocusApply);
+
+  press(ui, key(XK_Next));
+  press(ui, key(XK_Next));
+  EXPECT_EQ(ui.confirmation_scroll, 16);
+  press(ui, control('c'));
+  EXPECT_EQ(ui.clipboard_text, *compose_confirmation_text(ui));
+
+  press(ui, key(XK_Return, kModifierControl));
+  EXPECT_FALSE(ui.confirmation_open);
+  EXPECT_TRUE(ui.worker.apply_running);
+}
+
+TEST(KeyboardConfirmation, EscapeCancelsAndShortcutsStayBlocked) {
+  int content_opened = 0;
+  FakeWorkers workers;
+  UiState ui = previewed_state(workers, plan_with(2, 0));
+  ui.edit_file_contents = true;
+  ui.request_snapshot = build_request(ui);
+  ui.hooks.open_content_panel = [&](UiState&, std::int64_t) { ++content_opened; };
+  ui.hooks.open_backups_panel = [&](UiState&, std::int64_t) { ++content_opened; };
+  dispatch_action(ui, UiAction::ApplyReviewedChanges, 0, kNow);
+  ASSERT_TRUE(ui.confirmation_open);
+  press(ui, control('e'));
+  press(ui, control('b'));
+  dispatch_action(ui, UiAction::FocusField, kFieldBackupDestination, kNow);
+  EXPECT_EQ(ui.confirmation_focus, kConfirmFocusDestination);
+  press(ui, control('e'));
+  press(ui, control('b'));
+  EXPECT_EQ(content_opened, 0);
+  press(ui, key(XK_Escape));
+  EXPECT_FALSE(ui.confirmation_open);
+  EXPECT_TRUE(ui.preview);
+  press(ui, key('E', kModifierControl | kModifierShift));
+  EXPECT_EQ(content_opened, 1);
+}
+
+TEST(KeyboardContentPanel, ListNavigationAndFocusCycle) {
+  UiState ui;
+  ui.edit_file_contents = true;
+  ui.content_panel_open = true;
+  ui.encoding_index = 30;
+  dispatch_action(ui, UiAction::ToggleEncodingList, 0, kNow);
+  EXPECT_EQ(ui.encoding_first_row, 27U);
+  press(ui, key(XK_End));
+  EXPECT_EQ(ui.encoding_highlight, 55U);
+  EXPECT_EQ(ui.encoding_first_row, 48U);
+  press(ui, key(XK_Prior));
+  press(ui, key(XK_Prior));
+  EXPECT_EQ(ui.encoding_highlight, 39U);
+  EXPECT_EQ(ui.encoding_first_row, 39U);
+  press(ui, key(XK_Return));
+  EXPECT_EQ(ui.encoding_index, 39U);
+  EXPECT_FALSE(ui.encoding_list_open);
+
+  ui.content_mode = 0;
+  ui.content_focus = kContentFocusEncoding;
+  press(ui, key(XK_Tab));
+  EXPECT_EQ(ui.content_focus, kContentFocusDone) << "Text only skips the length-changes checkbox";
+  press(ui, key(XK_Tab));
+  press(ui, key(XK_Left));
+  EXPECT_EQ(ui.content_mode, 2U);
+  press(ui, key(XK_Escape));
+  EXPECT_FALSE(ui.content_panel_open);
+}
+
+}  // namespace
+}  // namespace tarnwick
