@@ -38,6 +38,23 @@ std::uint64_t page_flags_count(std::uint32_t flags);
 // Decodes the container; file must outlive the result (trailing is a view).
 Result<Rsc7Resource> decode_rsc7(std::string_view file);
 
+// Adler-32 (RFC 1950) of bytes.
+std::uint32_t adler32(std::string_view bytes);
+
+// What re-assembly does with the bytes after the stream: nothing to do, keep them
+// exactly, or (exactly four bytes holding the big-endian Adler-32 of the decoded
+// pages) write the Adler-32 of the new pages instead, so the checksum stays true.
+enum class TrailerHandling : std::uint8_t { None, Opaque, Adler32 };
+TrailerHandling classify_trailer(const Rsc7Resource& resource);
+
+// The preview notice for a trailer that is kept or rewritten (not for None).
+Notice trailer_notice(const Rsc7Resource& resource, TrailerHandling handling);
+
+// The new file: the input's header (system flags replaced when given), the new
+// decoded pages re-encoded within the 128 MiB file bound, then the trailer.
+Result<std::string> assemble_rsc7(const Rsc7Resource& resource, std::string_view new_decoded,
+                                  std::optional<std::uint32_t> new_system_flags, TrailerHandling handling);
+
 // What one of the two literal paths made of the decoded pages.
 struct ResourceEdit {
   std::string decoded;  // the new decoded buffer
@@ -47,7 +64,14 @@ struct ResourceEdit {
   std::optional<std::uint32_t> new_system_flags;  // when the system segment was re-laid out
 };
 
-// Format-aware path for YFT, YTD and YDR; std::nullopt means no change.
+// Fixed-width path for kind none: equal-width replacement over both segments;
+// std::nullopt means no change.
+Result<std::optional<ResourceEdit>> edit_fixed_width_resource(const Rsc7Resource& resource, std::string_view find,
+                                                              std::string_view replacement, MatchCase match_case,
+                                                              EncodingChoice encoding);
+
+// Format-aware path for YFT, YTD and YDR; std::nullopt means no change. Its notices
+// end before the trailer: edit_rsc7_resource appends the trailer notice for both paths.
 Result<std::optional<ResourceEdit>> edit_named_resource(const Rsc7Resource& resource, std::string_view find,
                                                         std::string_view replacement, MatchCase match_case,
                                                         EncodingChoice encoding, ResourceKind kind);

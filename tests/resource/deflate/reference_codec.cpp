@@ -1,0 +1,321 @@
+// Slow, obviously correct raw DEFLATE codec written straight from the rules (see the header).
+#include "resource/deflate/reference_codec.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+namespace tarnwick::testing {
+namespace {
+
+struct Failure {
+  std::string message;
+};
+
+class Bits {
+ public:
+  explicit Bits(std::string_view input) : input_(input) {}
+  std::uint32_t read(unsigned count) {
+    if (position_ + count > input_.size() * 8) throw Failure{"Truncated DEFLATE stream."};
+    std::uint32_t value = 0;
+    for (unsigned i = 0; i < count; ++i, ++position_) {
+      value |= ((static_cast<std::uint8_t>(input_[position_ / 8]) >> (position_ % 8)) & 1u) << i;
+    }
+    return value;
+  }
+  std::uint64_t position() const { return position_; }
+  void skip_bytes(std::uint64_t count) { position_ += count * 8; }
+  std::string_view input() const { return input_; }
+
+ private:
+  std::string_view input_;
+  std::uint64_t position_ = 0;
+};
+
+enum class Kind { CodeLength, LiteralLength, Distance };
+
+struct Huffman {
+  std::array<unsigned, 16> count{};
+  std::vector<unsigned> symbols;
+  unsigned max_length = 0;
+};
+
+Huffman build(const std::vector<unsigned>& lengths, Kind kind) {
+  if (lengths.size() > 288) throw Failure{"DEFLATE Huffman alphabet is too large."};
+  Huffman table;
+  for (const unsigned length : lengths) {
+    if (length > 15) throw Failure{"Invalid DEFLATE Huffman code length."};
+    ++table.count[length];
+  }
+  if (table.count[0] == lengths.size()) {
+    if (kind == Kind::Distance) return table;
+    throw Failure{"Empty DEFLATE Huffman alphabet."};
+  }
+  long unused = 1;
+  for (unsigned length = 1; length <= 15; ++length) {
+    unused = unused * 2 - table.count[length];
+    if (unused < 0) throw Failure{"Oversubscribed DEFLATE Huffman alphabet."};
+    if (table.count[length] != 0) table.max_length = length;
+  }
+  if (unused > 0 && (kind == Kind::CodeLength || table.max_length != 1)) {
+    throw Failure{"Incomplete DEFLATE Huffman alphabet."};
+  }
+  for (unsigned length = 1; length <= 15; ++length) {
+    for (unsigned symbol = 0; symbol < lengths.size(); ++symbol) {
+      if (lengths[symbol] == length) table.symbols.push_back(symbol);
+    }
+  }
+  return table;
+}
+
+unsigned decode(Bits& bits, const Huffman& table) {
+  std::uint32_t code = 0;
+  std::uint32_t first = 0;
+  std::uint32_t index = 0;
+  for (unsigned length = 1; length <= table.max_length; ++length) {
+    code |= bits.read(1);
+    const std::uint32_t count = table.count[length];
+    if (code - first < count) return table.symbols[index + (code - first)];
+    index += count;
+    first = (first + count) << 1;
+    code <<= 1;
+  }
+  throw Failure{"Invalid DEFLATE Huffman code."};
+}
+
+constexpr unsigned kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr unsigned kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr unsigned kDistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+                                        193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr unsigned kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+void append(std::string& out, std::uint64_t limit, std::uint64_t count) {
+  if (out.size() + count > limit) throw Failure{"DEFLATE output exceeds the configured size limit."};
+}
+
+void block_data(Bits& bits, const Huffman& literals, const Huffman& distances, std::string& out, std::uint64_t limit) {
+  for (;;) {
+    const unsigned symbol = decode(bits, literals);
+    if (symbol < 256) {
+      append(out, limit, 1);
+      out.push_back(static_cast<char>(symbol));
+      continue;
+    }
+    if (symbol == 256) return;
+    if (symbol >= 286) throw Failure{"Reserved DEFLATE literal/length code."};
+    const unsigned length = kLengthBase[symbol - 257] + bits.read(kLengthExtra[symbol - 257]);
+    const unsigned distance_symbol = decode(bits, distances);
+    if (distance_symbol >= 30) throw Failure{"Reserved DEFLATE distance code."};
+    const unsigned distance = kDistanceBase[distance_symbol] + bits.read(kDistanceExtra[distance_symbol]);
+    if (distance == 0 || distance > 32768 || distance > out.size()) {
+      throw Failure{"DEFLATE back-reference is outside the 32 KiB output history."};
+    }
+    append(out, limit, length);
+    for (unsigned i = 0; i < length; ++i) out.push_back(out[out.size() - distance]);
+  }
+}
+
+void stored(Bits& bits, std::string& out, std::uint64_t limit) {
+  bits.read(static_cast<unsigned>((8 - bits.position() % 8) % 8));
+  const std::uint32_t length = bits.read(16);
+  const std::uint32_t complement = bits.read(16);
+  if ((length ^ complement) != 0xFFFF) throw Failure{"Invalid DEFLATE stored-block length complement."};
+  append(out, limit, length);
+  const std::uint64_t start = bits.position() / 8;
+  if (start + length > bits.input().size()) throw Failure{"Truncated DEFLATE stored block."};
+  out.append(bits.input().substr(start, length));
+  bits.skip_bytes(length);
+}
+
+void dynamic(Bits& bits, std::string& out, std::uint64_t limit) {
+  const unsigned hlit = bits.read(5);
+  const unsigned hdist = bits.read(5);
+  const unsigned hclen = bits.read(4);
+  if (hlit > 29) throw Failure{"Reserved DEFLATE literal/length alphabet size."};
+  static constexpr unsigned kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+  std::vector<unsigned> code_lengths(19, 0);
+  for (unsigned i = 0; i < hclen + 4; ++i) code_lengths[kOrder[i]] = bits.read(3);
+  const Huffman code_length_table = build(code_lengths, Kind::CodeLength);
+  const unsigned total = hlit + 257 + hdist + 1;
+  std::vector<unsigned> lengths;
+  while (lengths.size() < total) {
+    const unsigned symbol = decode(bits, code_length_table);
+    if (symbol < 16) {
+      lengths.push_back(symbol);
+      continue;
+    }
+    unsigned value = 0;
+    unsigned repeat = 0;
+    if (symbol == 16) {
+      if (lengths.empty()) throw Failure{"DEFLATE repeats a code length before any previous length."};
+      value = lengths.back();
+      repeat = 3 + bits.read(2);
+    } else if (symbol == 17) {
+      repeat = 3 + bits.read(3);
+    } else if (symbol == 18) {
+      repeat = 11 + bits.read(7);
+    } else {
+      throw Failure{"Invalid DEFLATE code-length symbol."};
+    }
+    if (lengths.size() + repeat > total) throw Failure{"DEFLATE code-length repeat exceeds its alphabet."};
+    lengths.insert(lengths.end(), repeat, value);
+  }
+  if (lengths[256] == 0) throw Failure{"DEFLATE literal alphabet has no end-of-block code."};
+  const Huffman literals = build({lengths.begin(), lengths.begin() + hlit + 257}, Kind::LiteralLength);
+  const Huffman distances = build({lengths.begin() + hlit + 257, lengths.end()}, Kind::Distance);
+  block_data(bits, literals, distances, out, limit);
+}
+
+// --- encoder ---
+
+constexpr std::uint64_t kEmpty = UINT64_MAX;
+
+class Writer {
+ public:
+  explicit Writer(std::uint64_t cap) : cap_(cap) {}
+  void put(std::uint32_t value, unsigned count) {
+    accumulator_ |= std::uint64_t{value} << pending_;
+    pending_ += count;
+    while (pending_ >= 8) emit();
+  }
+  void put_huffman(std::uint32_t code, unsigned length) {
+    for (unsigned i = length; i > 0; --i) put((code >> (i - 1)) & 1u, 1);
+  }
+  void flush() {
+    if (pending_ > 0) emit();
+  }
+  std::string take() { return std::move(out_); }
+
+ private:
+  void emit() {
+    if (out_.size() + 1 > cap_) throw Failure{"DEFLATE output exceeds the configured size limit."};
+    out_.push_back(static_cast<char>(accumulator_ & 0xFF));
+    accumulator_ >>= 8;
+    pending_ = pending_ >= 8 ? pending_ - 8 : 0;
+  }
+  std::uint64_t cap_;
+  std::string out_;
+  std::uint64_t accumulator_ = 0;
+  unsigned pending_ = 0;
+};
+
+void put_fixed(Writer& writer, unsigned symbol) {
+  if (symbol < 144) return writer.put_huffman(0x30 + symbol, 8);
+  if (symbol < 256) return writer.put_huffman(0x190 + symbol - 144, 9);
+  if (symbol < 280) return writer.put_huffman(symbol - 256, 7);
+  writer.put_huffman(0xC0 + symbol - 280, 8);
+}
+
+std::uint32_t hash(std::string_view b, std::size_t i) {
+  const std::uint32_t value = static_cast<std::uint8_t>(b[i]) | static_cast<std::uint8_t>(b[i + 1]) << 8 |
+                              static_cast<std::uint8_t>(b[i + 2]) << 16;
+  return static_cast<std::uint32_t>(value * 0x1E35A7BDull) >> 16;
+}
+
+std::string fixed_pass(std::string_view b, std::uint64_t cap) {
+  Writer writer(cap);
+  std::vector<std::uint64_t> table(65536, kEmpty);
+  writer.put(1, 1);
+  writer.put(1, 2);
+  const std::size_t n = b.size();
+  std::size_t i = 0;
+  while (i < n) {
+    std::uint64_t candidate = kEmpty;
+    if (n - i >= 3) {
+      candidate = table[hash(b, i)];
+      table[hash(b, i)] = i;
+    }
+    if (candidate != kEmpty && i - candidate <= 32768) {
+      std::size_t l = 0;
+      while (l < std::min<std::size_t>(n - i, 258) && b[candidate + l] == b[i + l]) ++l;
+      if (l >= 3) {
+        unsigned code = 0;
+        while (code + 1 < 29 && kLengthBase[code + 1] <= l) ++code;
+        put_fixed(writer, 257 + code);
+        writer.put(static_cast<std::uint32_t>(l - kLengthBase[code]), kLengthExtra[code]);
+        const std::size_t d = i - candidate;
+        unsigned dcode = 0;
+        while (dcode + 1 < 30 && kDistanceBase[dcode + 1] <= d) ++dcode;
+        writer.put_huffman(dcode, 5);
+        writer.put(static_cast<std::uint32_t>(d - kDistanceBase[dcode]), kDistanceExtra[dcode]);
+        for (std::size_t k = i + 1; k < i + l; ++k) {
+          if (n - k >= 3) table[hash(b, k)] = k;
+        }
+        i += l;
+        continue;
+      }
+    }
+    put_fixed(writer, static_cast<std::uint8_t>(b[i]));
+    ++i;
+  }
+  put_fixed(writer, 256);
+  writer.flush();
+  return writer.take();
+}
+
+}  // namespace
+
+ReferenceResult reference_inflate(std::string_view input, std::uint64_t limit) {
+  ReferenceResult result;
+  Bits bits(input);
+  try {
+    for (;;) {
+      const std::uint32_t final_block = bits.read(1);
+      const std::uint32_t type = bits.read(2);
+      if (type == 0) stored(bits, result.bytes, limit);
+      else if (type == 1) {
+        std::vector<unsigned> literal(288, 8);
+        std::fill(literal.begin() + 144, literal.begin() + 256, 9);
+        std::fill(literal.begin() + 256, literal.begin() + 280, 7);
+        block_data(bits, build(literal, Kind::LiteralLength), build(std::vector<unsigned>(32, 5), Kind::Distance),
+                   result.bytes, limit);
+      } else if (type == 2) dynamic(bits, result.bytes, limit);
+      else throw Failure{"Reserved DEFLATE block type."};
+      if (final_block) break;
+    }
+  } catch (const Failure& failure) {
+    result.bytes.clear();
+    result.message = failure.message;
+    return result;
+  }
+  result.ok = true;
+  result.bits = bits.position();
+  return result;
+}
+
+ReferenceResult reference_deflate(std::string_view input, std::uint64_t limit) {
+  const std::uint64_t blocks = std::max<std::uint64_t>(1, (input.size() + 65534) / 65535);
+  const std::uint64_t stored_size = 5 * blocks + input.size();
+  ReferenceResult result;
+  try {
+    std::string pass = fixed_pass(input, std::min(stored_size, limit));
+    if (pass.size() < stored_size) {
+      result.ok = true;
+      result.bytes = std::move(pass);
+      return result;
+    }
+  } catch (const Failure& failure) {
+    if (limit < stored_size) {
+      result.message = failure.message;
+      return result;
+    }
+  }
+  result.ok = true;
+  if (input.empty()) {
+    result.bytes = std::string("\x01\x00\x00\xFF\xFF", 5);
+    return result;
+  }
+  for (std::size_t offset = 0; offset < input.size(); offset += 65535) {
+    const std::size_t length = std::min<std::size_t>(65535, input.size() - offset);
+    result.bytes.push_back(offset + length == input.size() ? 1 : 0);
+    result.bytes.push_back(static_cast<char>(length & 0xFF));
+    result.bytes.push_back(static_cast<char>(length >> 8));
+    result.bytes.push_back(static_cast<char>(~length & 0xFF));
+    result.bytes.push_back(static_cast<char>((~length >> 8) & 0xFF));
+    result.bytes.append(input.substr(offset, length));
+  }
+  return result;
+}
+
+}  // namespace tarnwick::testing

@@ -1,0 +1,2 @@
+# zlib is the independent oracle of the raw DEFLATE tests (the program itself never links it).
+target_link_libraries(resource_tests PRIVATE z)
