@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -105,6 +106,9 @@ void create_window(DesktopContext& context) {
   Display* display = context.display;
   context.window = XCreateSimpleWindow(display, XRootWindow(display, context.screen_number), kWindowX, kWindowY,
                                        kInitialSize.width, kInitialSize.height, 0, 0, palette::kBackground);
+  // Selected before anything makes the window findable, so that a DestroyNotify
+  // can never be missed.
+  XSelectInput(display, context.window, kBaseEventMask);
   XStoreName(display, context.window, kTitle);  // Latin-1, safe for this ASCII title
   XChangeProperty(display, context.window, XInternAtom(display, "_NET_WM_NAME", False),
                   XInternAtom(display, "UTF8_STRING", False), 8, PropModeReplace,
@@ -124,7 +128,6 @@ void create_window(DesktopContext& context) {
   context.protocols_atom = XInternAtom(display, "WM_PROTOCOLS", False);
   context.delete_window_atom = XInternAtom(display, "WM_DELETE_WINDOW", False);
   XSetWMProtocols(display, context.window, &context.delete_window_atom, 1);
-  XSelectInput(display, context.window, kBaseEventMask);
 }
 
 // Optional: without an input method keys are decoded by XLookupString.
@@ -255,6 +258,9 @@ Result<void> run_desktop_with(std::unique_ptr<Screen> screen) {
   XSetLocaleModifiers("");
   XSetErrorHandler(record_x_error);
   XSetIOErrorHandler(on_io_error);
+  // A write to a lost connection must reach the I/O error handler (which lets a
+  // running apply or backup finish) instead of killing the process outright.
+  std::signal(SIGPIPE, SIG_IGN);
 
   DesktopContext context;
   TRY(open_display(context, display_name));
