@@ -1,0 +1,131 @@
+// plan_content_edit: classify one file's data and plan its text, raw binary or
+// game-resource edit without writing anything.
+#include <variant>
+
+#include "common/text.h"
+#include "content/binary_summary.h"
+#include "content/classify.h"
+#include "content/content.h"
+#include "resource/resource.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+
+ContentEdit skipped(std::string notice) {
+  ContentEdit edit;
+  edit.notices.push_back(std::move(notice));
+  return edit;
+}
+
+bool is_ascii(std::string_view text) {
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+std::string text_summary(const DecodedText& decoded) {
+  const auto label = encoding_label(decoded.encoding);
+  return std::string(label ? *label : "Selected encoding") + " text" +
+         (decoded.had_byte_order_mark ? " · BOM preserved" : "");
+}
+
+Result<ContentEdit> plan_game_resource(std::string_view path, std::string_view bytes, std::string_view find,
+                                       std::string_view replacement, MatchCase match_case,
+                                       const ContentOptions& options) {
+  if (options.mode == ContentMode::TextOnly) {
+    return skipped(
+        "Skipped GTA RSC7 binary resource in text-only mode. Choose Text and binary or Binary to edit its decoded "
+        "content: " +
+        lossy_utf8(path));
+  }
+  Rsc7Outcome outcome = TRY(
+      edit_rsc7_resource(bytes, find, replacement, match_case, options.encoding, resource_kind_for_path(path)));
+  if (std::holds_alternative<Rsc7NoChange>(outcome)) return ContentEdit{};
+  Rsc7Edit resource_edit = std::get<Rsc7Edit>(std::move(outcome));
+  ContentEdit edit;
+  edit.notices = std::move(resource_edit.notices);
+  edit.new_bytes = std::move(resource_edit.bytes);
+  edit.summary = std::move(resource_edit.summary);
+  edit.match_count = resource_edit.replacements;
+  edit.binary = true;
+  return edit;
+}
+
+Result<ContentEdit> plan_raw_binary(std::string_view path, std::string_view bytes, std::string_view find,
+                                    std::string_view replacement, MatchCase match_case,
+                                    const ContentOptions& options) {
+  const BinaryLiterals literals = TRY(encode_binary_literals(find, replacement, options.encoding));
+  // Folding is bytewise, so it is only meaningful when every typed character is ASCII.
+  const FoldAsciiCase fold =
+      match_case == MatchCase::Ignore && is_ascii(find) ? FoldAsciiCase::Yes : FoldAsciiCase::No;
+  ByteReplacement replaced =
+      TRY(replace_literal_bytes(bytes, literals.find, literals.replacement, fold, options.resizable));
+  if (!replaced.bytes) return ContentEdit{};
+  ContentEdit edit;
+  edit.notices.push_back(
+      options.resizable == Resizable::Yes
+          ? "Resizable raw binary changes can invalidate offsets, lengths, checksums or signatures. This format is "
+            "not structurally rebuilt: " +
+                lossy_utf8(path)
+          : "Fixed-width raw binary preserves byte offsets but does not rebuild checksums, signatures or embedded "
+            "hashes: " +
+                lossy_utf8(path));
+  edit.new_bytes = std::move(replaced.bytes);
+  edit.summary = binary_summary(options.resizable, options.encoding);
+  edit.match_count = replaced.count;
+  edit.binary = true;
+  return edit;
+}
+
+Result<ContentEdit> plan_text(const DecodedText& decoded, std::string_view find, std::string_view replacement,
+                              MatchCase match_case) {
+  TextReplacement replaced =
+      TRY(replace_literal_text(decoded.text, find, replacement, match_case, kContentOutputLimitBytes));
+  // Every match replaced by identical text leaves nothing to write.
+  if (replaced.count == 0 || replaced.text == decoded.text) return ContentEdit{};
+  std::string bytes = TRY(encode_text(replaced.text, decoded.encoding.kind, decoded.encoding.code_page,
+                                      decoded.had_byte_order_mark ? ByteOrderMark::Write : ByteOrderMark::Omit));
+  ContentEdit edit;
+  edit.new_bytes = std::move(bytes);
+  edit.summary = text_summary(decoded);
+  edit.match_count = replaced.count;
+  return edit;
+}
+
+}  // namespace
+
+std::uint64_t content_input_limit(ContentMode mode) {
+  return mode == ContentMode::TextOnly ? kTextModeInputLimitBytes : kBinaryModeInputLimitBytes;
+}
+
+Result<ContentEdit> plan_content_edit(std::string_view path, std::string_view bytes, std::string_view find,
+                                      std::string_view replacement, MatchCase match_case,
+                                      const ContentOptions& options) {
+  if (find.empty()) return fail("Find text cannot be empty.");
+  const std::uint64_t limit = content_input_limit(options.mode);
+  if (bytes.size() > limit)
+    return fail("Selected content exceeds the " + std::to_string(limit / kMiB) + " MiB input limit.");
+
+  if (const auto signature = match_archive_signature(bytes)) {
+    if (signature->kind == SignatureKind::GameResource)
+      return plan_game_resource(path, bytes, find, replacement, match_case, options);
+    return skipped("Skipped unsupported " + std::string(signature->label) +
+                   ": contents are compressed or archived and were not unpacked or edited: " + lossy_utf8(path));
+  }
+  if (options.mode == ContentMode::BinaryOnly)
+    return plan_raw_binary(path, bytes, find, replacement, match_case, options);
+
+  if (!has_binary_signature(bytes)) {
+    // The decoder's own message is dropped: data that is not text is binary here.
+    const auto decoded = decode_text(bytes, options.encoding);
+    if (decoded && passes_text_screen(decoded->text)) return plan_text(*decoded, find, replacement, match_case);
+  }
+  if (options.mode == ContentMode::TextAndBinary)
+    return plan_raw_binary(path, bytes, find, replacement, match_case, options);
+  return skipped("Skipped binary or unsupported text encoding: " + lossy_utf8(path));
+}
+
+}  // namespace tarnwick
