@@ -14,6 +14,7 @@
 #include "common/fs.h"
 #include "common/result.h"
 #include "engine/engine.h"
+#include "engine/name_rules.h"
 
 namespace tarnwick::apply {
 
@@ -55,8 +56,6 @@ struct DoneRename {
 
 // --- Verification -----------------------------------------------------------
 
-// The target and every ancestor up to "/" probed without following links.
-Result<void> verify_target_and_ancestors(const std::string& target);
 // One record against the filesystem: identity, original bytes, folder listing.
 Result<void> verify_record(const ScanRecord& record);
 // Every record, then the collision and destination rule.
@@ -71,10 +70,7 @@ std::string with_backup_note(std::string failure, const std::optional<BackupResu
 
 // --- Paths ------------------------------------------------------------------
 
-using RenameMap = std::unordered_map<std::string, std::string>;
 RenameMap rename_map(const std::vector<DoneRename>& renames);
-// The path after every renamed ancestor (and the path itself) took its new name.
-std::string path_through_renames(const std::string& path, const RenameMap& renames);
 // The path the plan's target will have after every planned rename.
 std::string planned_final_target(const PreviewPlan& plan);
 

@@ -6,7 +6,7 @@
 
 #include "common/text.h"
 #include "engine/apply.h"
-#include "engine/apply_scan.h"
+#include "engine/scan.h"
 
 namespace tarnwick::apply {
 
@@ -38,7 +38,7 @@ Result<ReservedFile> reserve_transaction_file(std::string_view beside, Transacti
 }
 
 bool holds_bytes(const std::string& path, const std::string& expected) {
-  const auto bytes = read_bounded(path, kCompareReadLimitBytes);
+  const auto bytes = read_file_bounded(path, kCompareReadLimitBytes);
   return bytes && *bytes == expected;
 }
 

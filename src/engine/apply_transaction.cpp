@@ -5,7 +5,7 @@
 
 #include "common/text.h"
 #include "engine/apply.h"
-#include "engine/apply_scan.h"
+#include "engine/scan.h"
 
 namespace tarnwick::apply {
 
@@ -129,9 +129,9 @@ Result<void> check_rename_source(const ScanRecord& record) {
 void roll_back_content(const ContentTransaction& transaction, const RenameMap& left_renamed,
                        std::vector<std::string>& problems) {
   // Where the files are now, should a folder above them have kept its new name.
-  const std::string original = path_through_renames(transaction.original_path, left_renamed);
-  const std::string stage = path_through_renames(transaction.stage_path, left_renamed);
-  const std::string recovery = path_through_renames(transaction.recovery_path, left_renamed);
+  const std::string original = final_path_through(transaction.original_path, left_renamed);
+  const std::string stage = final_path_through(transaction.stage_path, left_renamed);
+  const std::string recovery = final_path_through(transaction.recovery_path, left_renamed);
   const std::string& original_bytes = *transaction.record->original_bytes;
   const std::string& replacement_bytes = *transaction.record->replacement_bytes;
   if (!transaction.moved_aside) {
@@ -207,7 +207,7 @@ std::vector<std::string> run_final_cleanup(const Journal& journal) {
   const RenameMap renames = rename_map(journal.renames);
   std::vector<std::string> problems;
   for (const ContentTransaction& transaction : journal.transactions) {
-    clean_up_transaction_file(path_through_renames(transaction.recovery_path, renames),
+    clean_up_transaction_file(final_path_through(transaction.recovery_path, renames),
                               *transaction.record->original_bytes, problems);
   }
   return problems;

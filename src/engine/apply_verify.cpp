@@ -4,45 +4,20 @@
 
 #include "common/text.h"
 #include "engine/apply.h"
-#include "engine/apply_scan.h"
+#include "engine/name_rules.h"
+#include "engine/scan.h"
 
 namespace tarnwick::apply {
 
 namespace {
 
-std::string parent_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == 0 || slash == std::string::npos) return "/";
-  return path.substr(0, slash);
-}
-
-std::string last_component(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Component-wise: "/a/b" is inside "/a", "/ab" is not.
 bool is_same_or_inside(const std::string& path, const std::string& folder) {
-  if (path == folder) return true;
-  if (folder == "/") return true;
+  if (path == folder || folder == "/") return true;
   return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
 }
 
 }  // namespace
-
-Result<void> verify_target_and_ancestors(const std::string& target) {
-  std::string path = target;
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  for (;;) {
-    const auto status = sys::lstat(path);
-    if (!status) return fail(path_error("Cannot inspect selected path", status.error(), path));
-    if (S_ISLNK(status->st_mode)) {
-      return fail(path_form("Links and reparse points are not supported", "choose a direct local path", path));
-    }
-    if (path == "/") return {};
-    path = parent_of(path);
-  }
-}
 
 Result<void> verify_record(const ScanRecord& record) {
   const std::string& path = record.original_path;
@@ -53,7 +28,7 @@ Result<void> verify_record(const ScanRecord& record) {
     return fail(path_form("Selection changed since preview", "create a fresh preview", path));
   }
   if (record.original_bytes) {
-    const std::string bytes = TRY(read_bounded(path, kVerifyReadLimitBytes));
+    const std::string bytes = TRY(read_file_bounded(path, kVerifyReadLimitBytes));
     if (bytes != *record.original_bytes) {
       return fail(path_form("File data changed since preview", "create a fresh preview", path));
     }
@@ -68,7 +43,7 @@ Result<void> verify_record(const ScanRecord& record) {
 }
 
 Result<void> verify_plan(const PreviewPlan& plan) {
-  TRY(verify_target_and_ancestors(plan.target_path));
+  TRY(probe_path_and_ancestors(plan.target_path));
   for (const ScanRecord& record : plan.scan_records) TRY(verify_record(record));
   return check_collisions_and_destinations(plan.scan_records);
 }
@@ -82,7 +57,7 @@ Result<std::string> prepare_backup_destination(const std::string& destination, c
     if (!current) return fail(path_error(kLead, current.error(), destination));
     absolute = *current == "/" ? "/" + destination : *current + "/" + destination;
   }
-  TRY(verify_target_and_ancestors(absolute));
+  TRY(probe_path_and_ancestors(absolute));
   const auto canonical = sys::realpath(absolute);
   if (!canonical) return fail(path_error(kLead, canonical.error(), absolute));
   if (is_same_or_inside(*canonical, final_target)) {
@@ -101,25 +76,6 @@ RenameMap rename_map(const std::vector<DoneRename>& renames) {
   map.reserve(renames.size());
   for (const DoneRename& rename : renames) map.emplace(rename.original_path, rename.renamed_path);
   return map;
-}
-
-std::string path_through_renames(const std::string& path, const RenameMap& renames) {
-  if (renames.empty()) return path;
-  std::string original_prefix;
-  std::string result;
-  std::size_t start = 0;
-  while (start < path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) {
-      const std::string_view component(path.data() + start, end - start);
-      original_prefix.append("/").append(component);
-      const auto renamed = renames.find(original_prefix);
-      result.append("/").append(renamed == renames.end() ? std::string(component) : last_component(renamed->second));
-    }
-    start = end + 1;
-  }
-  return result.empty() ? path : result;
 }
 
 std::string planned_final_target(const PreviewPlan& plan) {

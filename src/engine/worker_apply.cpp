@@ -20,7 +20,7 @@ std::string rollback_text(const std::string& failure, const std::vector<std::str
 
 ApplyOutcome outcome_of(const PreviewPlan& plan, const apply::Journal& journal, std::optional<BackupResult> backup) {
   ApplyOutcome outcome;
-  outcome.final_target_path = apply::path_through_renames(plan.target_path, apply::rename_map(journal.renames));
+  outcome.final_target_path = final_path_through(plan.target_path, apply::rename_map(journal.renames));
   outcome.backup = std::move(backup);
   for (const ChangeEntry& change : plan.changes) {
     outcome.names_changed += change.name_changes ? 1 : 0;

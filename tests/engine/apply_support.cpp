@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "engine/apply.h"
-#include "engine/apply_scan.h"
+#include "engine/scan.h"
 #include "common/fs.h"
 
 namespace tarnwick::testing {
@@ -25,7 +25,30 @@ std::uint64_t replace_all(std::string& text, const std::string& find, const std:
 
 }  // namespace
 
+bool content_editing_available() {
+  const auto edit = plan_content_edit("probe.txt", "probe", "probe", "p", MatchCase::Exact, ContentOptions{});
+  return edit || edit.error().find("not available in this build") == std::string::npos;
+}
+
 PreviewPlan plan_of(const std::string& target, const std::string& find, const std::string& replacement) {
+  if (content_editing_available()) return preview_plan(target, find, replacement, ContentEditing::On);
+  return hand_made_plan(target, find, replacement);
+}
+
+PreviewPlan preview_plan(const std::string& target, const std::string& find, const std::string& replacement,
+                         ContentEditing contents) {
+  OperationRequest request;
+  request.target = target;
+  request.find = find;
+  request.replacement = replacement;
+  request.match_case = true;
+  request.edit_contents = contents == ContentEditing::On;
+  PreviewFinished finished = run_preview(std::move(request));
+  if (!finished.plan) throw std::runtime_error("preview failed: " + finished.plan.error());
+  return std::move(*finished.plan);
+}
+
+PreviewPlan hand_made_plan(const std::string& target, const std::string& find, const std::string& replacement) {
   PreviewPlan plan;
   plan.target_path = target;
   std::vector<std::pair<std::string, std::uint64_t>> stack{{target, 0}};
@@ -35,7 +58,7 @@ PreviewPlan plan_of(const std::string& target, const std::string& find, const st
     stack.pop_back();
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) throw std::runtime_error("plan_of: lstat " + path);
-    ScanRecord record{path, path, {}, {}, {}, apply::identity_of(status), depth};
+    ScanRecord record{path, path, {}, {}, {}, identity_of(status), depth};
     const std::size_t slash = path.rfind('/');
     std::string name = path.substr(slash + 1);
     std::uint64_t literals = replace_all(name, find, replacement);
@@ -49,7 +72,7 @@ PreviewPlan plan_of(const std::string& target, const std::string& find, const st
       }
     }
     if (S_ISDIR(status.st_mode)) {
-      record.folder_listing = apply::list_folder(path).value();
+      record.folder_listing = list_folder(path).value();
       for (auto child = record.folder_listing->rbegin(); child != record.folder_listing->rend(); ++child) {
         stack.emplace_back(*child, depth + 1);
       }
@@ -62,12 +85,11 @@ PreviewPlan plan_of(const std::string& target, const std::string& find, const st
     plan.scan_records.push_back(std::move(record));
     ++plan.items_scanned;
   }
-  std::vector<apply::DoneRename> renames;
+  RenameMap map;
   for (const ScanRecord& record : plan.scan_records) {
-    if (record.own_renamed_path != record.original_path) renames.push_back({record.original_path, record.own_renamed_path});
+    if (record.own_renamed_path != record.original_path) map.emplace(record.original_path, record.own_renamed_path);
   }
-  const apply::RenameMap map = apply::rename_map(renames);
-  for (ChangeEntry& change : plan.changes) change.final_path = apply::path_through_renames(change.original_path, map);
+  for (ChangeEntry& change : plan.changes) change.final_path = final_path_through(change.original_path, map);
   return plan;
 }
 
