@@ -117,6 +117,8 @@ enum class BrowserMode : std::uint8_t { Target, BackupFolder };
 
 struct UiState;
 struct DecodedKey;
+class Canvas;
+struct Size;
 
 // The folder browser and the content-settings and Backups panels plug in
 // here. Until they are installed, their buttons and shortcuts open nothing.
@@ -128,6 +130,12 @@ struct OverlayHooks {
   std::function<void(UiState&, UiAction, std::uint32_t payload, std::int64_t now_ms)> browser_action;
   // Keys routed to the open browser.
   std::function<void(UiState&, const DecodedKey&)> browser_key;
+  // Wheel scrolling while the browser or a panel is open.
+  std::function<void(UiState&, Size, std::int32_t x, std::int32_t y, std::int64_t lines)> overlay_scroll;
+  // Each draws its overlay when open; called in this order after the confirmation.
+  std::function<void(Canvas&, UiState&, Size)> draw_content_panel;
+  std::function<void(Canvas&, UiState&, Size)> draw_backups_panel;
+  std::function<void(Canvas&, UiState&, Size)> draw_browser;
 };
 
 // A paste asked for by Control+V, remembered until the text arrives.

@@ -1,0 +1,71 @@
+// Geometry of the main screen, the review pane and the apply confirmation for
+// one window size, and the functions that draw them from UiState.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "native_linux/canvas.h"
+#include "native_linux/ui_state.h"
+
+namespace tarnwick {
+
+struct MainLayout {
+  bool tall = true;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::int32_t left_column = 0;    // L
+  std::int32_t section1_top = 0;   // s
+  std::int32_t section1_height = 0;
+  std::int32_t field_offset = 0;
+  std::int32_t field_height = 0;   // f
+  std::int32_t section2_top = 0;   // t2
+  std::int32_t options_top = 0;    // m
+};
+
+MainLayout main_layout(Size window);
+
+struct ReviewLayout {
+  Rect panel;
+  Rect text_area;
+  std::int32_t columns = 0;
+  std::int32_t visible_lines = 0;
+};
+
+ReviewLayout review_layout(const MainLayout& layout);
+
+struct ConfirmationLayout {
+  Rect dialog;
+  Rect text_area;
+  std::int32_t columns = 0;
+  std::int32_t visible_lines = 0;
+  Rect checkbox_focus;
+  Rect destination_field;
+  Rect browse;
+  Rect cancel;
+  Rect apply;
+};
+
+ConfirmationLayout confirmation_layout(Size window);
+
+// The main screen with its review pane (no overlays). Clamps the review
+// scroll to the lines the text has.
+void draw_main_screen(Canvas& canvas, UiState& ui, Size window);
+void draw_review_pane(Canvas& canvas, UiState& ui, const MainLayout& layout);
+// The apply confirmation over everything drawn so far; restarts the regions.
+void draw_confirmation(Canvas& canvas, UiState& ui, Size window);
+
+// The visible slice of wrapped lines, 19 pixels apart, clipped to area; the
+// scroll is clamped in place to the lines there are.
+void draw_scrolled_text(Canvas& canvas, const std::vector<std::string>& lines, Rect area, std::int32_t text_x,
+                        std::int32_t first_baseline, std::int32_t visible, std::int64_t& scroll);
+
+// Everything of one frame: main screen, then the open overlays in order.
+void draw_frame(Canvas& canvas, UiState& ui, Size window);
+
+// Wheel scrolling over the review text or the confirmation text; `lines` is
+// negative for up. Ignored while a worker runs.
+void scroll_at(UiState& ui, Size window, std::int32_t x, std::int32_t y, std::int64_t lines);
+
+}  // namespace tarnwick
