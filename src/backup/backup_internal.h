@@ -112,6 +112,7 @@ struct BackupState {
   CreatedIdentity container_identity;
   std::vector<BackupEntry> record;
   std::vector<std::size_t> parents;  // record index of each entry's folder; kNoParent for the target
+  std::vector<std::size_t> child_counts;  // entries directly inside each recorded folder
   std::vector<std::optional<CreatedIdentity>> created;
 
   std::string backup_path(std::size_t index) const;

@@ -257,6 +257,36 @@ Result<void> verify_copy(BackupState& state, std::vector<char>& source_buffer, s
   return {};
 }
 
+// Another process of the same account could have put entries into the
+// backup that the source never had; a backup holding them is no copy. Every
+// listed name must be one this backup created there, with the same inode.
+// source_folder is the source path the backup folder stands for (for the
+// container, the folder holding the target).
+Result<void> check_folder_holds_only_copies(const BackupState& state, const std::string& source_folder,
+                                            std::size_t expected_count, const std::string& backup) {
+  constexpr std::string_view lead = "Backup folder holds entries this backup did not create";
+  auto directory = sys::opendir(backup);
+  if (!directory) return fail(path_error(lead, directory.error(), backup));
+  const auto less = [](const BackupEntry& entry, const std::string& path) { return component_less(entry.path, path); };
+  std::size_t listed_count = 0;
+  for (;;) {
+    const auto listed = directory->next();
+    if (!listed) return fail(path_error(lead, listed.error(), backup));
+    if (!listed->has_value()) break;
+    ++listed_count;
+    const std::string source =
+        (source_folder.ends_with('/') ? source_folder : source_folder + "/") + (*listed)->name;
+    const auto found = std::lower_bound(state.record.begin(), state.record.end(), source, less);
+    const auto child = static_cast<std::size_t>(found - state.record.begin());
+    if (found == state.record.end() || found->path != source || !state.created[child] ||
+        state.created[child]->inode != (*listed)->inode) {
+      return fail(path_form(lead, "snapshot refused", backup + "/" + (*listed)->name));
+    }
+  }
+  if (listed_count != expected_count) return fail(path_form(lead, "snapshot refused", backup));
+  return {};
+}
+
 // Contents before their folder, so read-only folders close only once everything
 // inside them is written. Each folder is flushed here, after its last entry
 // was created, so that a verified backup survives a power loss.
@@ -267,6 +297,7 @@ Result<void> finish_folder_permissions(BackupState& state) {
     TRY(check_container_and_parents(state, index));
     const std::string backup = state.backup_path(index);
     const sys::UniqueFd folder = TRY(open_completed_backup(state.checker, backup, state.created[index].value()));
+    TRY(check_folder_holds_only_copies(state, entry.path, state.child_counts[index], backup));
     if (const auto changed = sys::fchmod(folder.get(), entry.identity.mode & 07777); !changed) {
       return fail(path_error("Cannot finalize backup folder permissions", changed.error(), backup));
     }
@@ -285,6 +316,7 @@ Result<BackupResult> fill_and_finalize(BackupState& state) {
     return fail("Complete backup source tree changed during verification; no source files were changed.");
   }
   const sys::UniqueFd container = TRY(open_completed_backup(state.checker, state.container, state.container_identity));
+  TRY(check_folder_holds_only_copies(state, parent_path(state.target), 1, state.container));
   TRY(flush_folder(container.get(), state.container));
   return finalize_backup(state, totals.files, totals.bytes);
 }
@@ -307,12 +339,15 @@ std::string BackupState::backup_path(std::size_t index) const {
 
 void BackupState::index_record() {
   parents.assign(record.size(), kNoParent);
+  child_counts.assign(record.size(), 0);
   created.assign(record.size(), std::nullopt);
   const auto less = [](const BackupEntry& entry, const std::string& path) { return component_less(entry.path, path); };
   for (std::size_t index = 1; index < record.size(); ++index) {
     const std::string parent = parent_path(record[index].path);
     const auto found = std::lower_bound(record.begin(), record.end(), parent, less);
-    if (found != record.end() && found->path == parent) parents[index] = static_cast<std::size_t>(found - record.begin());
+    if (found == record.end() || found->path != parent) continue;
+    parents[index] = static_cast<std::size_t>(found - record.begin());
+    ++child_counts[parents[index]];
   }
 }
 

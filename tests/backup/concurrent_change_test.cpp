@@ -120,6 +120,21 @@ TEST_F(BackupConcurrentChange, CleanupLeavesAFileItDidNotCreateAndSaysWhere) {
   EXPECT_EQ(testing::list_names(container + "/src"), std::vector<std::string>{"intruder.txt"});
 }
 
+// Without any other change the planted file alone makes the backup no copy.
+TEST_F(BackupConcurrentChange, EntryPlantedInTheBackupRefusesIt) {
+  std::string container;
+  const auto result = backup_with_change_at_first_write([&] {
+    container = incomplete_folder(dir_ / "dest");
+    testing::write_file(container + "/src/planted.txt", "planted");
+  });
+  ASSERT_FALSE(result.has_value());
+  EXPECT_TRUE(result.error().starts_with("Backup folder holds entries this backup did not create: snapshot "
+                                         "refused\nPath: " +
+                                         container + "/src/planted.txt\nOriginal files were not changed."))
+      << result.error();
+  EXPECT_EQ(testing::list_names(container + "/src"), std::vector<std::string>{"planted.txt"});
+}
+
 TEST_F(BackupConcurrentChange, ReplacedContainerIsNotTouched) {
   std::string container;
   const auto result = backup_with_change_at_first_write([&] {
