@@ -119,6 +119,11 @@ void draw_confirmation(Canvas& canvas, UiState& ui, Size window) {
   draw_focus_outline(canvas, ui, layout);
 }
 
+void press_at(UiState& ui, const std::optional<HitRegion>& region, std::int64_t now_ms) {
+  if (!region || press_guard_active(ui, now_ms)) return;
+  dispatch_action(ui, static_cast<UiAction>(region->action), static_cast<std::uint32_t>(region->payload), now_ms);
+}
+
 void scroll_at(UiState& ui, Size window, std::int32_t x, std::int32_t y, std::int64_t lines) {
   if (ui.worker.busy()) return;
   if (ui.browser_open || ui.backups_panel_open || ui.content_panel_open) {

@@ -42,11 +42,7 @@ class MainScreen final : public Screen {
       scroll_at(ui_, window_, click.x, click.y, click.button == kWheelUp ? -kWheelLines : kWheelLines);
       return;
     }
-    // The second press of a double click must not act inside the overlay
-    // that the first press opened.
-    if (!click.region || press_guard_active(ui_, now)) return;
-    dispatch_action(ui_, static_cast<UiAction>(click.region->action), static_cast<std::uint32_t>(click.region->payload),
-                    now);
+    press_at(ui_, click.region, now);
     flush_effects();
   }
 

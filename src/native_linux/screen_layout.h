@@ -64,6 +64,10 @@ void draw_scrolled_text(Canvas& canvas, const std::vector<std::string>& lines, R
 // Everything of one frame: main screen, then the open overlays in order.
 void draw_frame(Canvas& canvas, UiState& ui, Size window);
 
+// A button-1 press on the region under the pointer (if any). Ignored while an
+// overlay has only just opened, so a double click cannot reach into it.
+void press_at(UiState& ui, const std::optional<HitRegion>& region, std::int64_t now_ms);
+
 // Wheel scrolling over the review text or the confirmation text; `lines` is
 // negative for up. Ignored while a worker runs.
 void scroll_at(UiState& ui, Size window, std::int32_t x, std::int32_t y, std::int64_t lines);
