@@ -19,6 +19,14 @@ constexpr std::int64_t kReviewPageLines = 10;
 
 bool has(const DecodedKey& key, unsigned modifier) { return (key.modifiers & modifier) != 0; }
 
+// Shift, Control, Alt and the lock and group keys arrive as presses of their
+// own before the chord they start; they are not edits and must not end the
+// whole-text selection that Control+A has just made.
+bool is_modifier_key(std::uint32_t keysym) {
+  return (keysym >= XK_Shift_L && keysym <= XK_Hyper_R) || (keysym >= XK_ISO_Lock && keysym <= XK_ISO_Level5_Lock) ||
+         keysym == XK_Mode_switch || keysym == XK_Num_Lock;
+}
+
 bool is_activate(const DecodedKey& key) { return key.keysym == XK_space || key.keysym == XK_Return; }
 
 // The lower-case letter of a Control chord, or 0.
@@ -394,7 +402,7 @@ std::vector<std::size_t> main_field_cycle(const UiState& ui) {
 }
 
 void handle_key(UiState& ui, const DecodedKey& raw_key, std::int64_t now_ms) {
-  if (ui.worker.busy()) return;
+  if (ui.worker.busy() || is_modifier_key(raw_key.keysym)) return;
   DecodedKey key = raw_key;
   if (key.keysym == XK_ISO_Left_Tab) key.keysym = XK_Tab;
 

@@ -81,6 +81,10 @@ TEST(KeyboardFields, WholeTextSelectionAndTheClipboardKeys) {
 
   press(ui, control('a'));
   EXPECT_TRUE(ui.whole_text_selected);
+  // The next chord starts with presses of the modifier keys themselves.
+  press(ui, key(XK_Control_L, kModifierControl));
+  press(ui, key(XK_Shift_L, kModifierControl));
+  EXPECT_TRUE(ui.whole_text_selected);
   press(ui, key('C', kModifierControl | kModifierShift));
   EXPECT_EQ(ui.clipboard_text, "Tarn");
   EXPECT_TRUE(ui.clipboard_claim_pending);

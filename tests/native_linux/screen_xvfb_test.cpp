@@ -1,0 +1,281 @@
+// The real program under Xvfb, driven like a person would: typing with
+// xdotool, previewing, applying with and without a backup, copying and
+// pasting through xclip, and dropping a file from a small XDND source.
+#include <gtest/gtest.h>
+// Xlib defines None, which gtest uses as a name: include it after gtest.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "support/temp_tree.h"
+#include "xvfb_session.h"
+
+namespace tarnwick::testing {
+namespace {
+
+constexpr char kTitle[] = "Tarnwick Recursive Renames";
+using namespace std::chrono_literals;
+
+// Window coordinates of the controls at the start size of 1100 x 810.
+struct Point {
+  int x;
+  int y;
+};
+constexpr Point kTargetField{300, 200};
+constexpr Point kFindField{200, 315};
+constexpr Point kReplacementField{700, 315};
+constexpr Point kApplyReviewed{750, 735};
+constexpr Point kConfirmBackupCheckbox{195, 548};
+constexpr Point kConfirmDestination{400, 610};
+constexpr Point kConfirmApply{830, 718};
+// Longer than the press guard of a freshly opened overlay.
+constexpr auto kOverlaySettle = 700ms;
+
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
+
+class ScreenXvfbTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (program_path().empty()) GTEST_SKIP() << "TARNWICK_BINARY is not set";
+    ASSERT_TRUE(server_.ok());
+    program_.emplace(ChildProcess::start_program(server_.display()));
+    const std::optional<unsigned long> window = wait_for_window(server_, kTitle);
+    ASSERT_TRUE(window.has_value()) << program_->captured_output();
+    window_ = *window;
+    ASSERT_EQ(server_.run("xdotool windowfocus --sync " + std::to_string(window_)), 0);
+  }
+
+  void click(Point at) {
+    ASSERT_EQ(server_.run("xdotool mousemove --window " + std::to_string(window_) + " " + std::to_string(at.x) + " " +
+                          std::to_string(at.y) + " click 1"),
+              0);
+  }
+  void keys(const std::string& names) { ASSERT_EQ(server_.run("xdotool key --delay 20 " + names), 0); }
+  void type(const std::string& text) { ASSERT_EQ(server_.run("xdotool type --delay 10 " + quoted(text)), 0); }
+  std::string clipboard() { return server_.output("xclip -o -selection clipboard 2>/dev/null"); }
+  void offer_clipboard(const std::string& text) {
+    ASSERT_EQ(server_.run("sh -c \"printf %s " + quoted(text) + " | xclip -i -selection clipboard\" >/dev/null 2>&1"),
+              0);
+  }
+
+  // Replaces a main-screen field's text by select-all and typing.
+  void retype(Point field, const std::string& text) {
+    click(field);
+    keys("ctrl+a BackSpace");
+    type(text);
+  }
+
+  // Copies the review text (no field focused) until it contains `needle`.
+  std::string wait_for_review(const std::string& needle) {
+    std::string text;
+    for (int attempt = 0; attempt < 60; ++attempt) {
+      server_.run("xdotool key Escape ctrl+c");
+      std::this_thread::sleep_for(100ms);
+      text = clipboard();
+      if (text.find(needle) != std::string::npos) return text;
+      std::this_thread::sleep_for(150ms);
+    }
+    ADD_FAILURE() << "review never showed \"" << needle << "\"; last text:\n" << text;
+    return text;
+  }
+
+  std::string field_text(Point field) {
+    click(field);
+    keys("ctrl+a ctrl+c");
+    std::this_thread::sleep_for(100ms);
+    return clipboard();
+  }
+
+  void screenshot(const std::string& name) { server_.run("import -window root " + artefact_path(name)); }
+
+  XvfbSession server_;
+  std::optional<ChildProcess> program_;
+  unsigned long window_ = 0;
+};
+
+TEST_F(ScreenXvfbTest, PreviewCopyAndApplyWithoutAndWithABackup) {
+  TempDir tree;
+  tree.file("Tarn_docs/Tarn notes.txt", "Tarn\n");
+  tree.file("other.txt", "x");
+  TempDir backups;
+
+  retype(kTargetField, tree.path());
+  keys("Return");
+  const std::string review = wait_for_review("renames /");
+  EXPECT_NE(review.find("2 renames / 0 content edits / 4 items scanned\nPage 1 of 1\n\n"), std::string::npos);
+  EXPECT_NE(review.find("FOLDER  NAME   1 literal matches\n" + tree.path() + "/Tarn_docs\n> " + tree.path() +
+                        "/Tarnwick_docs\n"),
+            std::string::npos)
+      << review;
+  screenshot("main_screen_review.png");
+
+  // Apply with the backup turned off in the confirmation.
+  click(kApplyReviewed);
+  std::this_thread::sleep_for(kOverlaySettle);
+  click(kConfirmBackupCheckbox);
+  std::this_thread::sleep_for(100ms);
+  screenshot("main_screen_confirmation.png");
+  click(kConfirmApply);
+  const std::string done = wait_for_review("CHANGES COMPLETE");
+  EXPECT_NE(done.find("2 names changed\n0 files edited\n2 literal replacements"), std::string::npos) << done;
+  EXPECT_NE(done.find("Automatic backup was turned off for this operation."), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(tree / "Tarnwick_docs/Tarnwick notes.txt"));
+  EXPECT_FALSE(std::filesystem::exists(tree / "Tarn_docs"));
+
+  // A second round with the backup on and a destination typed in the dialog.
+  retype(kFindField, "Tarnwick");
+  retype(kReplacementField, "Tarnwick2");
+  keys("Return");
+  wait_for_review("renames /");
+  click(kApplyReviewed);
+  std::this_thread::sleep_for(kOverlaySettle);
+  click(kConfirmBackupCheckbox);  // back on
+  click(kConfirmDestination);
+  type(backups.path());
+  std::this_thread::sleep_for(100ms);
+  click(kConfirmApply);
+  const std::string backed_up = wait_for_review("CHANGES COMPLETE");
+  EXPECT_NE(backed_up.find("Originals backed up and verified\n" + backups.path() + "/Tarnwick-backup-"),
+            std::string::npos)
+      << backed_up;
+  EXPECT_TRUE(std::filesystem::exists(tree / "Tarnwick2_docs/Tarnwick2 notes.txt"));
+  std::size_t backup_folders = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(backups.path())) {
+    backup_folders += entry.path().filename().string().starts_with("Tarnwick-backup-") ? 1 : 0;
+  }
+  EXPECT_EQ(backup_folders, 1U);
+}
+
+// Control+A then Control+V replaces the field's text with the other client's.
+TEST_F(ScreenXvfbTest, PasteReplacesTheSelectedTextAndCopyNeedsASelection) {
+  offer_clipboard("Invoice");
+  click(kFindField);
+  keys("ctrl+a ctrl+v");
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(field_text(kFindField), "Invoice");
+
+  offer_clipboard("-2024");
+  click(kFindField);  // the cursor goes to the end
+  keys("ctrl+v");
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(field_text(kFindField), "Invoice-2024");
+
+  offer_clipboard("unchanged");
+  click(kReplacementField);
+  keys("ctrl+c");  // without Control+A it copies nothing
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(clipboard(), "unchanged");
+}
+
+TEST_F(ScreenXvfbTest, TabAndShiftTabCycleTheFieldsAndEscapeLeavesThem) {
+  keys("Tab");
+  type("/first");
+  keys("Tab ctrl+a");
+  type("F");
+  keys("shift+Tab shift+Tab ctrl+a");
+  type("R");
+  EXPECT_EQ(field_text(kTargetField), "/first");
+  EXPECT_EQ(field_text(kFindField), "F");
+  EXPECT_EQ(field_text(kReplacementField), "R");
+  keys("Escape");
+  type("ignored");
+  EXPECT_EQ(field_text(kReplacementField), "R");
+}
+
+// A minimal XDND source: offers one uri-list and reports whether it was taken.
+class DropSource {
+ public:
+  explicit DropSource(const std::string& display_name) : display_(XOpenDisplay(display_name.c_str())) {
+    if (display_ == nullptr) return;
+    window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 1, 1, 0, 0, 0);
+  }
+  ~DropSource() {
+    if (display_ != nullptr) XCloseDisplay(display_);
+  }
+  DropSource(const DropSource&) = delete;
+  DropSource& operator=(const DropSource&) = delete;
+
+  // Returns the accept flags of XdndStatus and XdndFinished, if they came.
+  std::pair<std::optional<bool>, std::optional<bool>> drop(unsigned long target, const std::string& uri_list) {
+    const Atom selection = atom("XdndSelection");
+    const Atom uri_type = atom("text/uri-list");
+    XSetSelectionOwner(display_, selection, window_, CurrentTime);
+    send(target, "XdndEnter", 5L << 24, static_cast<long>(uri_type), 0, 0);
+    send(target, "XdndPosition", 0, (300L << 16) | 300L, CurrentTime, static_cast<long>(atom("XdndActionCopy")));
+    std::optional<bool> status;
+    std::optional<bool> finished;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!finished && std::chrono::steady_clock::now() < deadline) {
+      while (XPending(display_) > 0) {
+        XEvent event;
+        XNextEvent(display_, &event);
+        if (event.type == ClientMessage && event.xclient.message_type == atom("XdndStatus")) {
+          status = (event.xclient.data.l[1] & 1) != 0;
+          send(target, "XdndDrop", 0, CurrentTime, 0, 0);
+        } else if (event.type == ClientMessage && event.xclient.message_type == atom("XdndFinished")) {
+          finished = (event.xclient.data.l[1] & 1) != 0;
+        } else if (event.type == SelectionRequest) {
+          answer(event.xselectionrequest, uri_list);
+        }
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return {status, finished};
+  }
+
+ private:
+  Atom atom(const char* name) { return XInternAtom(display_, name, False); }
+
+  void send(unsigned long target, const char* type, long l1, long l2, long l3, long l4) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = target;
+    event.xclient.message_type = atom(type);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(window_);
+    event.xclient.data.l[1] = l1;
+    event.xclient.data.l[2] = l2;
+    event.xclient.data.l[3] = l3;
+    event.xclient.data.l[4] = l4;
+    XSendEvent(display_, target, False, NoEventMask, &event);
+    XFlush(display_);
+  }
+
+  void answer(const XSelectionRequestEvent& request, const std::string& uri_list) {
+    XChangeProperty(display_, request.requestor, request.property, request.target, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(uri_list.data()), static_cast<int>(uri_list.size()));
+    XEvent reply{};
+    reply.xselection.type = SelectionNotify;
+    reply.xselection.requestor = request.requestor;
+    reply.xselection.selection = request.selection;
+    reply.xselection.target = request.target;
+    reply.xselection.property = request.property;
+    reply.xselection.time = request.time;
+    XSendEvent(display_, request.requestor, False, NoEventMask, &reply);
+    XFlush(display_);
+  }
+
+  Display* display_ = nullptr;
+  Window window_ = None;
+};
+
+TEST_F(ScreenXvfbTest, ADroppedFileBecomesTheTargetAndARemoteOneIsRefused) {
+  TempDir tree;
+  const std::string file = tree.file("dropped Tarn.txt", "x");
+  DropSource source(server_.display());
+  const auto [status, finished] = source.drop(window_, "# one file\r\nfile://" + tree.path() + "/dropped%20Tarn.txt\r\n");
+  EXPECT_EQ(status, std::optional<bool>(true));
+  EXPECT_EQ(finished, std::optional<bool>(true));
+  EXPECT_EQ(field_text(kTargetField), file);
+
+  const auto [remote_status, remote_finished] = source.drop(window_, "file://server/share/x\r\n");
+  EXPECT_EQ(remote_status, std::optional<bool>(true)) << "the type is acceptable";
+  EXPECT_EQ(remote_finished, std::optional<bool>(false));
+  EXPECT_NE(wait_for_review("Remote file locations cannot be dropped.").find("OPERATION STOPPED"), std::string::npos);
+  EXPECT_EQ(field_text(kTargetField), file);
+}
+
+}  // namespace
+}  // namespace tarnwick::testing
