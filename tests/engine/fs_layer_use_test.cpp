@@ -4,8 +4,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <cctype>
 #include <fstream>
-#include <regex>
+#include <set>
 #include <sstream>
 
 namespace tarnwick {
@@ -42,26 +43,58 @@ std::string code_only(const std::string& source) {
   return code;
 }
 
+bool is_identifier_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'; }
+
+// A call is the bare or "::"-qualified name followed by "(", not reached
+// through "sys::", a member access or a longer identifier. (No std::regex:
+// g++ 12 warns inside it under the sanitizers.)
+bool has_raw_call(const std::string& line) {
+  static const std::set<std::string, std::less<>> kCalls = {
+      "open", "open64", "openat", "openat2", "creat", "read", "pread", "pread64", "readv", "write", "pwrite",
+      "writev", "fsync", "fdatasync", "fchmod", "chmod", "fchmodat", "chown", "fchown", "lchown", "lseek",
+      "lseek64", "stat", "stat64", "lstat", "lstat64", "fstat", "fstat64", "fstatat", "fstatat64", "statx",
+      "access", "faccessat", "opendir", "fdopendir", "readdir", "readdir64", "closedir", "rename", "renameat",
+      "renameat2", "link", "linkat", "symlink", "unlink", "unlinkat", "rmdir", "mkdir", "mkdirat", "listxattr",
+      "llistxattr", "flistxattr", "getxattr", "lgetxattr", "setxattr", "realpath", "getcwd", "fopen", "truncate",
+      "ftruncate"};
+  for (const char* route : {"std::filesystem", "fstream", "FILE*", "FILE *"}) {
+    if (line.find(route) != std::string::npos) return true;
+  }
+  for (std::size_t i = 0; i < line.size();) {
+    if (!is_identifier_char(line[i]) || (i > 0 && is_identifier_char(line[i - 1]))) {
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    while (end < line.size() && is_identifier_char(line[end])) ++end;
+    std::size_t next = end;
+    while (next < line.size() && line[next] == ' ') ++next;
+    const bool called = next < line.size() && line[next] == '(';
+    std::size_t before = i;
+    if (before >= 2 && line.compare(before - 2, 2, "::") == 0) before -= 2;  // "::name" is still the raw call
+    if (before < i && before >= 3 && line.compare(before - 3, 3, "std") == 0 &&
+        (before == 3 || !is_identifier_char(line[before - 4]))) {
+      before -= 3;  // "std::rename" is the C library's call too
+    }
+    const char previous = before > 0 ? line[before - 1] : ' ';
+    const bool reached_through = previous == ':' || previous == '.' || previous == '>' || is_identifier_char(previous);
+    if (called && !reached_through && kCalls.contains(std::string_view(line).substr(i, end - i))) return true;
+    i = end;
+  }
+  return false;
+}
+
 TEST(FilesystemLayerUse, NoRawFilesystemCallsInEngineOrBackup) {
   const char* root = std::getenv("TARNWICK_SOURCE_DIR");
   if (root == nullptr) GTEST_SKIP() << "TARNWICK_SOURCE_DIR is not set";
-  // A call is the bare or "::"-qualified name followed by "(", not reached
-  // through "sys::", a member access or a longer identifier.
-  const std::regex raw_call(
-      R"((^|[^A-Za-z0-9_:.>])(::)?(open|open64|openat|openat2|creat|read|pread|pread64|readv|write|pwrite|writev|)"
-      R"(fsync|fdatasync|fchmod|chmod|fchmodat|chown|fchown|lchown|lseek|lseek64|stat|stat64|lstat|lstat64|fstat|)"
-      R"(fstat64|fstatat|fstatat64|statx|access|faccessat|opendir|fdopendir|readdir|readdir64|closedir|rename|)"
-      R"(renameat|renameat2|link|linkat|symlink|unlink|unlinkat|rmdir|mkdir|mkdirat|listxattr|llistxattr|)"
-      R"(flistxattr|getxattr|lgetxattr|setxattr|realpath|getcwd|fopen|truncate|ftruncate)\s*\()");
-  const std::regex other_routes(R"(std::filesystem|std::[io]?fstream|\bFILE\s*\*)");
   // The check itself: raw calls are found, the layer's and look-alikes are not.
-  for (const char* raw : {"  ::lstat(path.c_str(), &status);", "if (rename(a, b) != 0)", "fd = open (p, O_RDONLY);",
+  for (const char* raw : {"  ::lstat(path.c_str(), &status);", "if (rename(a, b) != 0)", "fd = open (p, O_RDONLY);", "std::rename(a, b);",
                           "std::filesystem::remove(p);"}) {
-    EXPECT_TRUE(std::regex_search(raw, raw_call) || std::regex_search(raw, other_routes)) << raw;
+    EXPECT_TRUE(has_raw_call(raw)) << raw;
   }
   for (const char* fine : {"sys::lstat(path)", "read_file_bounded(path, 1)", "directory->readdir(", "x.read(b, n)",
                            "unlink_stage(path)", "reopen(x)"}) {
-    EXPECT_FALSE(std::regex_search(fine, raw_call) || std::regex_search(fine, other_routes)) << fine;
+    EXPECT_FALSE(has_raw_call(fine)) << fine;
   }
   EXPECT_EQ(code_only("a(); // open(x)\nb(\"read(\"); /* lstat( */ c();"), "a(); \nb(\"\");  c();");
   EXPECT_EQ(code_only("q('\"'); r('\\\"'); n = 50'000; open("), "q(''); r(''); n = 50'000; open(");
@@ -79,7 +112,7 @@ TEST(FilesystemLayerUse, NoRawFilesystemCallsInEngineOrBackup) {
       std::istringstream lines(code_only(source.str()));
       std::string line;
       for (int number = 1; std::getline(lines, line); ++number) {
-        if (std::regex_search(line, raw_call) || std::regex_search(line, other_routes)) {
+        if (has_raw_call(line)) {
           findings << entry.path().string() << ":" << number << ": " << line << "\n";
         }
       }
