@@ -85,7 +85,10 @@ Result<std::vector<BackupEntry>> record_source(const std::string& target) {
   if (target.size() > kMaxPathStorageBytes) return fail("Backup path storage exceeds 16 MiB.");
   std::uint64_t path_storage = target.size();
   std::vector<BackupEntry> record;
-  record.push_back(BackupEntry{target, TRY(inspect_source_entry(target))});
+  // Not TRY inside the braces: g++ 12 skips the destructor of an already
+  // built member when a statement expression returns from an aggregate initializer.
+  const SnapshotIdentity target_identity = TRY(inspect_source_entry(target));
+  record.push_back(BackupEntry{target, target_identity});
   // Breadth first: the record itself is the queue of folders still to list.
   for (std::size_t next = 0; next < record.size(); ++next) {
     if (!record[next].identity.is_directory) continue;

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <regex>
 #include <sstream>
 
 namespace tarnwick::testing {
@@ -56,11 +55,33 @@ std::vector<std::string> named_paths(const std::string& message) {
   return paths;
 }
 
+namespace {
+
+// "Tarnwick-backup-{time}-{pid}-{counter}", three decimal numbers.
+bool is_final_backup_name(const std::string& name) {
+  const std::string prefix = "Tarnwick-backup-";
+  if (!name.starts_with(prefix)) return false;
+  int numbers = 0;
+  bool in_number = false;
+  for (const char c : name.substr(prefix.size())) {
+    if (c >= '0' && c <= '9') {
+      if (!in_number) ++numbers;
+      in_number = true;
+    } else if (c == '-' && in_number) {
+      in_number = false;
+    } else {
+      return false;
+    }
+  }
+  return numbers == 3 && in_number;
+}
+
+}  // namespace
+
 void expect_exact_backup(const std::string& source, const BackupResult& result) {
   const std::string name = std::filesystem::path(source).filename().string();
   const std::string folder_name = std::filesystem::path(result.folder).filename().string();
-  EXPECT_TRUE(std::regex_match(folder_name, std::regex("Tarnwick-backup-[0-9]+-[0-9]+-[0-9]+")))
-      << folder_name;
+  EXPECT_TRUE(is_final_backup_name(folder_name)) << folder_name;
   struct stat status {};
   ASSERT_EQ(::lstat(result.folder.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0700u);

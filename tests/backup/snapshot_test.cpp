@@ -25,6 +25,9 @@ TEST(BackupSnapshot, CopiesAndVerifiesAWholeTree) {
   dir.file("src/chunk.bin", testing::patterned_bytes(65'536, 2));
   dir.file("src/chunk-plus-one.bin", testing::patterned_bytes(65'537, 3));
   dir.file("src/big/several-mib.bin", testing::patterned_bytes(3 * 1024 * 1024 + 17, 4));
+  // Names that sort between "big" and "big/..." in plain byte order.
+  dir.file("src/big-notes.txt", "n");
+  dir.file("src/big.txt", "t");
   dir.file("src/tool.sh", "#!/bin/sh\n", 0755);
   dir.file("src/private", "p", 0600);
   dir.file("src/frozen", "f", 0444);
@@ -37,8 +40,8 @@ TEST(BackupSnapshot, CopiesAndVerifiesAWholeTree) {
   const auto result = create_backup_snapshot(dir / "src", dir / "dest");
   ASSERT_TRUE(result.has_value()) << result.error();
   testing::expect_exact_backup(dir / "src", *result);
-  EXPECT_EQ(result->files, 12u);
-  EXPECT_EQ(result->bytes, 6u + 4 + 0 + 65'535 + 65'536 + 65'537 + (3 * 1024 * 1024 + 17) + 10 + 1 + 1 + 6 + 1);
+  EXPECT_EQ(result->files, 14u);
+  EXPECT_EQ(result->bytes, 6u + 4 + 0 + 65'535 + 65'536 + 65'537 + (3 * 1024 * 1024 + 17) + 10 + 1 + 1 + 6 + 1 + 2);
   EXPECT_EQ(testing::list_names(dir / "dest").size(), 1u);
   EXPECT_EQ(testing::describe_difference(before, testing::snapshot_tree(dir / "src")), "");
 }
