@@ -26,7 +26,7 @@ bool is_ascii(std::string_view text) {
   return true;
 }
 
-std::string text_summary(const DecodedText& decoded) {
+std::string text_summary(const DecodedTextView& decoded) {
   const auto label = encoding_label(decoded.encoding);
   return std::string(label ? *label : "Selected encoding") + " text" +
          (decoded.had_byte_order_mark ? " · BOM preserved" : "");
@@ -80,18 +80,31 @@ Result<ContentEdit> plan_raw_binary(std::string_view path, std::string_view byte
   return edit;
 }
 
-Result<ContentEdit> plan_text(const DecodedText& decoded, std::string_view find, std::string_view replacement,
+Result<std::string> encode_like(const DecodedTextView& decoded, std::string&& text, std::string_view find,
+                                std::string_view replacement) {
+  // A valid UTF-8 find only ever matches whole characters of valid text, so with
+  // valid literals the new text is valid UTF-8 already and is its own encoding.
+  if (decoded.encoding.kind == EncodingKind::Utf8 && !decoded.had_byte_order_mark && is_valid_utf8(find) &&
+      is_valid_utf8(replacement))
+    return std::move(text);
+  return encode_text(text, decoded.encoding.kind, decoded.encoding.code_page,
+                     decoded.had_byte_order_mark ? ByteOrderMark::Write : ByteOrderMark::Omit);
+}
+
+Result<ContentEdit> plan_text(const DecodedTextView& decoded, std::string_view find, std::string_view replacement,
                               MatchCase match_case) {
-  TextReplacement replaced =
-      TRY(replace_literal_text(decoded.text, find, replacement, match_case, kContentOutputLimitBytes));
-  // Every match replaced by identical text leaves nothing to write.
-  if (replaced.count == 0 || replaced.text == decoded.text) return ContentEdit{};
-  std::string bytes = TRY(encode_text(replaced.text, decoded.encoding.kind, decoded.encoding.code_page,
-                                      decoded.had_byte_order_mark ? ByteOrderMark::Write : ByteOrderMark::Omit));
+  const std::string_view text = decoded.text();
+  TextReplacement replaced = TRY(replace_literal_text(text, find, replacement, match_case, kContentOutputLimitBytes));
+  // Every match replaced by identical text leaves nothing to write. That is only
+  // possible when the lengths agree and a match can differ from the find text.
+  const bool may_be_identical =
+      replaced.text.size() == text.size() && (match_case == MatchCase::Ignore || find == replacement);
+  if (replaced.count == 0 || (may_be_identical && replaced.text == text)) return ContentEdit{};
+  const std::uint64_t count = replaced.count;
   ContentEdit edit;
-  edit.new_bytes = std::move(bytes);
+  edit.new_bytes = TRY(encode_like(decoded, std::move(replaced.text), find, replacement));
   edit.summary = text_summary(decoded);
-  edit.match_count = replaced.count;
+  edit.match_count = count;
   return edit;
 }
 
@@ -120,8 +133,8 @@ Result<ContentEdit> plan_content_edit(std::string_view path, std::string_view by
 
   if (!has_binary_signature(bytes)) {
     // The decoder's own message is dropped: data that is not text is binary here.
-    const auto decoded = decode_text(bytes, options.encoding);
-    if (decoded && passes_text_screen(decoded->text)) return plan_text(*decoded, find, replacement, match_case);
+    const auto decoded = decode_text_view(bytes, options.encoding);
+    if (decoded && passes_text_screen(decoded->text())) return plan_text(*decoded, find, replacement, match_case);
   }
   if (options.mode == ContentMode::TextAndBinary)
     return plan_raw_binary(path, bytes, find, replacement, match_case, options);

@@ -33,11 +33,18 @@ std::string_view mark_bytes(EncodingKind kind) {
 
 std::string display_name(EncodingKind kind) { return encoding_display_name({kind, 0}); }
 
-Result<std::string> decode_unicode_body(std::string_view body, EncodingKind kind) {
+using Decoded = DecodedTextView;
+
+Decoded unconverted(std::string_view text, EncodingChoice encoding, bool had_mark) {
+  return Decoded{text, std::nullopt, encoding, had_mark};
+}
+
+Decoded converted(std::string text, EncodingChoice encoding, bool had_mark) {
+  return Decoded{{}, std::move(text), encoding, had_mark};
+}
+
+Result<std::string> decode_wide_body(std::string_view body, EncodingKind kind) {
   switch (kind) {
-    case EncodingKind::Utf8:
-      if (!unicode::is_valid_utf8(body)) return fail(codec_text::kInvalidUtf8);
-      return std::string(body);
     case EncodingKind::Utf16Le: return unicode::decode_utf16(body, ByteOrder::Little);
     case EncodingKind::Utf16Be: return unicode::decode_utf16(body, ByteOrder::Big);
     case EncodingKind::Utf32Le: return unicode::decode_utf32(body, ByteOrder::Little);
@@ -46,7 +53,7 @@ Result<std::string> decode_unicode_body(std::string_view body, EncodingKind kind
   }
 }
 
-Result<DecodedText> decode_unicode(std::string_view bytes, EncodingKind kind) {
+Result<Decoded> decode_unicode(std::string_view bytes, EncodingKind kind) {
   bool had_mark = false;
   if (const auto mark = detect_byte_order_mark(bytes)) {
     if (mark->kind != kind) {
@@ -56,11 +63,14 @@ Result<DecodedText> decode_unicode(std::string_view bytes, EncodingKind kind) {
     bytes.remove_prefix(mark->length);
     had_mark = true;
   }
-  std::string text = TRY(decode_unicode_body(bytes, kind));
-  return DecodedText{std::move(text), {kind, 0}, had_mark};
+  if (kind == EncodingKind::Utf8) {
+    if (!unicode::is_valid_utf8(bytes)) return fail(codec_text::kInvalidUtf8);
+    return unconverted(bytes, {kind, 0}, had_mark);
+  }
+  return converted(TRY(decode_wide_body(bytes, kind)), {kind, 0}, had_mark);
 }
 
-Result<DecodedText> decode_code_page(std::string_view bytes, std::int32_t code_page) {
+Result<Decoded> decode_code_page(std::string_view bytes, std::int32_t code_page) {
   const std::string name = TRY(iconv_name_for_code_page(code_page));
   std::string text = TRY(convert_with_iconv(bytes, name, kUtf8Name));
   if (!unicode::is_valid_utf8(text)) return fail(codec_text::kProducedInvalidUtf8);
@@ -70,19 +80,19 @@ Result<DecodedText> decode_code_page(std::string_view bytes, std::int32_t code_p
     return fail(encoding_display_name({EncodingKind::CodePage, code_page}) +
                 " cannot decode these bytes without changing their representation.");
   }
-  return DecodedText{std::move(text), {EncodingKind::CodePage, code_page}, false};
+  return converted(std::move(text), {EncodingKind::CodePage, code_page}, false);
 }
 
-Result<DecodedText> decode_explicit(std::string_view bytes, EncodingChoice choice) {
+Result<Decoded> decode_explicit(std::string_view bytes, EncodingChoice choice) {
   if (choice.kind == EncodingKind::CodePage) return decode_code_page(bytes, choice.code_page);
   if (is_unicode_kind(choice.kind)) return decode_unicode(bytes, choice.kind);
   return fail(codec_text::kUnavailable);
 }
 
-Result<DecodedText> decode_auto(std::string_view bytes) {
+Result<Decoded> decode_auto(std::string_view bytes) {
   if (const auto mark = detect_byte_order_mark(bytes)) {
-    DecodedText decoded = TRY(decode_unicode(bytes, mark->kind));
-    if (!is_detectable_text(decoded.text)) return fail(codec_text::kMarkedBinary);
+    Decoded decoded = TRY(decode_unicode(bytes, mark->kind));
+    if (!is_detectable_text(decoded.text())) return fail(codec_text::kMarkedBinary);
     return decoded;
   }
   // Wider forms first: UTF-16 text of U+0000-led units would also pass as UTF-32.
@@ -92,14 +102,15 @@ Result<DecodedText> decode_auto(std::string_view bytes) {
                                                                  : is_plausible_utf16(bytes, kind);
     if (!plausible) continue;
     auto decoded = decode_unicode(bytes, kind);
-    if (decoded && is_detectable_text(decoded->text)) return decoded;
+    if (decoded && is_detectable_text(decoded->text())) return decoded;
   }
-  if (unicode::is_valid_utf8(bytes)) {
-    if (!is_detectable_text(bytes)) return fail(codec_text::kUtf8Binary);
-    return DecodedText{std::string(bytes), {Utf8, 0}, false};
+  switch (unicode::classify_utf8(bytes)) {
+    case unicode::Utf8Class::Detectable: return unconverted(bytes, {Utf8, 0}, false);
+    case unicode::Utf8Class::NotDetectable: return fail(codec_text::kUtf8Binary);
+    case unicode::Utf8Class::Invalid: break;
   }
-  DecodedText decoded = TRY(decode_code_page(bytes, 1252));
-  if (!is_detectable_text(decoded.text)) return fail(codec_text::kNotPlainText);
+  Decoded decoded = TRY(decode_code_page(bytes, 1252));
+  if (!is_detectable_text(decoded.text())) return fail(codec_text::kNotPlainText);
   return decoded;
 }
 
@@ -136,10 +147,16 @@ Result<std::string> encode_code_page(std::string_view text, std::int32_t code_pa
 
 }  // namespace
 
-Result<DecodedText> decode_text(std::string_view bytes, EncodingChoice choice) {
+Result<DecodedTextView> decode_text_view(std::string_view bytes, EncodingChoice choice) {
   if (bytes.size() > kTextConversionLimitBytes) return fail(codec_text::kTooLarge);
   if (choice.kind == EncodingKind::Auto) return decode_auto(bytes);
   return decode_explicit(bytes, choice);
+}
+
+Result<DecodedText> decode_text(std::string_view bytes, EncodingChoice choice) {
+  DecodedTextView view = TRY(decode_text_view(bytes, choice));
+  std::string text = view.converted ? std::move(*view.converted) : std::string(view.unconverted);
+  return DecodedText{std::move(text), view.encoding, view.had_byte_order_mark};
 }
 
 Result<std::string> encode_text(std::string_view text, EncodingKind kind, std::int32_t code_page,

@@ -60,6 +60,17 @@ struct DecodedText {
   bool had_byte_order_mark = false;
 };
 
+// decode_text without a copy where none is needed: text that is already UTF-8
+// stays a view into the input bytes (which must outlive it); converted text is owned.
+struct DecodedTextView {
+  std::string_view unconverted;
+  std::optional<std::string> converted;
+  EncodingChoice encoding;
+  bool had_byte_order_mark = false;
+
+  std::string_view text() const { return converted ? std::string_view(*converted) : unconverted; }
+};
+
 enum class ByteOrderMark : bool { Omit = false, Write = true };
 
 struct DetectedMark {
@@ -68,6 +79,7 @@ struct DetectedMark {
 };
 
 Result<DecodedText> decode_text(std::string_view bytes, EncodingChoice choice);
+Result<DecodedTextView> decode_text_view(std::string_view bytes, EncodingChoice choice);
 Result<std::string> encode_text(std::string_view text, EncodingKind kind, std::int32_t code_page,
                                 ByteOrderMark mark);
 Result<std::string> iconv_name_for_code_page(std::int32_t code_page);

@@ -58,16 +58,35 @@ int decode_utf8_at(Bytes p, std::size_t n, std::size_t i, char32_t& code_point) 
   return length;
 }
 
-// Index of the first byte at or after i that the chunk test rejects; chunks are
-// skipped 16 bytes at a time, the tail is left to the caller's byte loop.
-template <class ChunkAccepts>
-std::size_t skip_accepted_chunks(Bytes p, std::size_t n, std::size_t i, ChunkAccepts accepts) {
+// Walks the characters the chunk test flags, 16 bytes at a time: bytes it
+// accepts are plain ASCII and need no decoding. Each flagged byte that is not
+// inside a character already decoded starts one; on_character sees its code
+// point. Returns false at the first invalid sequence.
+template <class ChunkFlags, class OnCharacter>
+bool walk_flagged_characters(Bytes p, std::size_t n, ChunkFlags flags, OnCharacter on_character) {
+  std::size_t i = 0;
+  char32_t c = 0;
   while (n - i >= kChunkBytes) {
-    const unsigned rejected = accepts(p + i);
-    if (rejected != 0) return i + static_cast<std::size_t>(std::countr_zero(rejected));
-    i += kChunkBytes;
+    unsigned flagged = flags(p + i);
+    std::size_t covered = i;  // first byte not yet part of a decoded character
+    while (flagged != 0) {
+      const std::size_t at = i + static_cast<std::size_t>(std::countr_zero(flagged));
+      flagged &= flagged - 1;
+      if (at < covered) continue;  // a continuation byte of the previous character
+      const int length = decode_utf8_at(p, n, at, c);
+      if (length == 0) return false;
+      on_character(c);
+      covered = at + static_cast<std::size_t>(length);
+    }
+    i = std::max(i + kChunkBytes, covered);
   }
-  return i;
+  while (i < n) {
+    const int length = decode_utf8_at(p, n, i, c);
+    if (length == 0) return false;
+    on_character(c);
+    i += static_cast<std::size_t>(length);
+  }
+  return true;
 }
 
 #if defined(__SSE2__)
@@ -230,18 +249,19 @@ Result<std::string> encode_units(std::string_view text, unicode::ByteOrder order
 namespace unicode {
 
 bool is_valid_utf8(std::string_view bytes) {
-  const auto* p = reinterpret_cast<Bytes>(bytes.data());
-  const std::size_t n = bytes.size();
-  std::size_t i = 0;
-  while (i < n) {
-    i = skip_accepted_chunks(p, n, i, non_ascii_bytes);
-    if (i == n) break;
-    char32_t c = 0;
-    const int length = decode_utf8_at(p, n, i, c);
-    if (length == 0) return false;
-    i += static_cast<std::size_t>(length);
-  }
-  return true;
+  return walk_flagged_characters(
+      reinterpret_cast<Bytes>(bytes.data()), bytes.size(), [](Bytes chunk) { return non_ascii_bytes(chunk); },
+      [](char32_t) {});
+}
+
+Utf8Class classify_utf8(std::string_view bytes) {
+  bool detectable = true;
+  const bool valid = walk_flagged_characters(
+      reinterpret_cast<Bytes>(bytes.data()), bytes.size(),
+      [](Bytes chunk) { return non_detectable_ascii_bytes(chunk); },
+      [&](char32_t c) { detectable = detectable && is_detectable_character(c); });
+  if (!valid) return Utf8Class::Invalid;
+  return detectable ? Utf8Class::Detectable : Utf8Class::NotDetectable;
 }
 
 Result<std::string> decode_utf16(std::string_view body, ByteOrder order) {
@@ -300,21 +320,8 @@ std::optional<DetectedMark> detect_byte_order_mark(std::string_view bytes) {
   return std::nullopt;
 }
 
-bool is_detectable_text(std::string_view text) {
-  const auto* p = reinterpret_cast<Bytes>(text.data());
-  const std::size_t n = text.size();
-  std::size_t i = 0;
-  while (i < n) {
-    i = skip_accepted_chunks(p, n, i, non_detectable_ascii_bytes);
-    if (i == n) break;
-    char32_t c = 0;
-    const int length = decode_utf8_at(p, n, i, c);
-    // Text that is not even UTF-8 is not detectable text either.
-    if (length == 0 || !is_detectable_character(c)) return false;
-    i += static_cast<std::size_t>(length);
-  }
-  return true;
-}
+// Text that is not even UTF-8 is not detectable text either.
+bool is_detectable_text(std::string_view text) { return unicode::classify_utf8(text) == unicode::Utf8Class::Detectable; }
 
 bool is_plausible_utf32(std::string_view bytes, EncodingKind kind) {
   if (bytes.size() < 8 || bytes.size() % 4 != 0) return false;

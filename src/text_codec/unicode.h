@@ -13,6 +13,11 @@ enum class ByteOrder : bool { Little, Big };
 // Strict UTF-8 validation (no surrogates, no overlongs, nothing above U+10FFFF).
 bool is_valid_utf8(std::string_view bytes);
 
+enum class Utf8Class { Invalid, Detectable, NotDetectable };
+
+// Validation and the detection screen in one pass: Invalid takes precedence.
+Utf8Class classify_utf8(std::string_view bytes);
+
 // The body after any byte-order mark; the result is UTF-8.
 Result<std::string> decode_utf16(std::string_view body, ByteOrder order);
 Result<std::string> decode_utf32(std::string_view body, ByteOrder order);

@@ -253,6 +253,13 @@ TEST(TextPath, ReplacementsThatChangeNothingAndRefusals) {
       << greek.error();
 }
 
+TEST(TextPath, NeverWritesInvalidUtf8) {
+  // A find text that is only the lead byte of "é" would split the character.
+  const auto split = plan("caf\xC3\xA9 find"s, ContentMode::TextOnly, "\xC3", "x");
+  ASSERT_FALSE(split);
+  EXPECT_EQ(split.error(), "Invalid UTF-8 byte sequence.");
+}
+
 TEST(Limits, InputLimitsPerModeAndEmptyFind) {
   EXPECT_EQ(plan("abc", ContentMode::TextOnly, "").error(), "Find text cannot be empty.");
   const std::string text_limit(kTextModeInputLimitBytes, 'a');

@@ -44,6 +44,18 @@ TEST(UnicodeEncoding, ExactBytesInEveryForm) {
   }
 }
 
+TEST(DecodedTextView, Utf8StaysAViewAndConvertedTextIsOwned) {
+  const std::string utf8 = "\xEF\xBB\xBF" "caf\xC3\xA9";
+  const auto view = decode_text_view(utf8, {});
+  ASSERT_TRUE(view) << view.error();
+  EXPECT_FALSE(view->converted);
+  EXPECT_EQ(view->text().data(), utf8.data() + 3);  // after the mark, without a copy
+  EXPECT_TRUE(view->had_byte_order_mark);
+  const auto wide = decode_text_view("\xFF\xFE" "A\0"s, {});
+  ASSERT_TRUE(wide && wide->converted);
+  EXPECT_EQ(wide->text(), "A");
+}
+
 TEST(UnicodeDecoding, MalformedUnitsAreRefused) {
   struct Case {
     EncodingKind kind;
