@@ -262,6 +262,23 @@ TEST_F(ApplyTest, RenamePhaseFailureAfterBackupEndsWithTheBackupNote) {
   EXPECT_EQ(testing::describe_difference(before, after), "");
 }
 
+TEST_F(ApplyTest, ApplyFinishedArrivesThroughTheWorkerChannel) {
+  dir.file("t/f_old", "x");
+  const PreviewPlan plan = testing::plan_of(target(), "old", "new");
+  auto [sender, receiver] = make_channel<WorkerEvent>();
+  ASSERT_TRUE(spawn_worker([plan]() mutable -> WorkerEvent { return run_apply(std::move(plan), std::nullopt); },
+                           std::move(sender)));
+  std::optional<WorkerEvent> event;
+  PollStatus status = PollStatus::Empty;
+  for (int wait = 0; wait < 2000 && (status = receiver.try_receive(event)) == PollStatus::Empty; ++wait) ::usleep(5000);
+  ASSERT_EQ(status, PollStatus::Message);
+  ASSERT_TRUE(std::holds_alternative<ApplyFinished>(*event));
+  const ApplyFinished& finished = std::get<ApplyFinished>(*event);
+  ASSERT_TRUE(finished.outcome) << finished.outcome.error();
+  EXPECT_EQ(finished.outcome->names_changed, 1u);
+  EXPECT_EQ(testing::read_file(dir / "t/f_new"), "x");
+}
+
 TEST(ApplyTransactionFiles, NamesAreHiddenBesideTheFileAndNeverReused) {
   TempDir dir;
   const std::string beside = dir.file("f.txt", "x");
