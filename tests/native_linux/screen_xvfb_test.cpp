@@ -81,11 +81,19 @@ class ScreenXvfbTest : public ::testing::Test {
     return text;
   }
 
-  std::string field_text(Point field) {
+  // Copies a field's whole text. The program may still be working through
+  // earlier keys while another client owns the clipboard, so the copy is
+  // read again until it shows the expected text or time runs out.
+  std::string field_text(Point field, const std::string& expected) {
     click(field);
     keys("ctrl+a ctrl+c");
-    std::this_thread::sleep_for(100ms);
-    return clipboard();
+    std::string text;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+      std::this_thread::sleep_for(100ms);
+      text = clipboard();
+      if (text == expected) break;
+    }
+    return text;
   }
 
   void screenshot(const std::string& name) { server_.run("import -window root " + artefact_path(name)); }
@@ -154,13 +162,16 @@ TEST_F(ScreenXvfbTest, PasteReplacesTheSelectedTextAndCopyNeedsASelection) {
   click(kFindField);
   keys("ctrl+a ctrl+v");
   std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(field_text(kFindField), "Invoice");
+  EXPECT_EQ(field_text(kFindField, "Invoice"), "Invoice");
 
   offer_clipboard("-2024");
   click(kFindField);  // the cursor goes to the end
   keys("ctrl+v");
   std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(field_text(kFindField), "Invoice-2024");
+  EXPECT_EQ(field_text(kFindField, "Invoice-2024"), "Invoice-2024");
+
+  const std::string targets = server_.output("xclip -o -selection clipboard -t TARGETS 2>/dev/null");
+  EXPECT_EQ(targets, "TARGETS\nUTF8_STRING\nSTRING\n");
 
   offer_clipboard("unchanged");
   click(kReplacementField);
@@ -176,12 +187,12 @@ TEST_F(ScreenXvfbTest, TabAndShiftTabCycleTheFieldsAndEscapeLeavesThem) {
   type("F");
   keys("shift+Tab shift+Tab ctrl+a");
   type("R");
-  EXPECT_EQ(field_text(kTargetField), "/first");
-  EXPECT_EQ(field_text(kFindField), "F");
-  EXPECT_EQ(field_text(kReplacementField), "R");
+  EXPECT_EQ(field_text(kTargetField, "/first"), "/first");
+  EXPECT_EQ(field_text(kFindField, "F"), "F");
+  EXPECT_EQ(field_text(kReplacementField, "R"), "R");
   keys("Escape");
   type("ignored");
-  EXPECT_EQ(field_text(kReplacementField), "R");
+  EXPECT_EQ(field_text(kReplacementField, "R"), "R");
 }
 
 // A minimal XDND source: offers one uri-list and reports whether it was taken.
@@ -268,13 +279,13 @@ TEST_F(ScreenXvfbTest, ADroppedFileBecomesTheTargetAndARemoteOneIsRefused) {
   const auto [status, finished] = source.drop(window_, "# one file\r\nfile://" + tree.path() + "/dropped%20Tarn.txt\r\n");
   EXPECT_EQ(status, std::optional<bool>(true));
   EXPECT_EQ(finished, std::optional<bool>(true));
-  EXPECT_EQ(field_text(kTargetField), file);
+  EXPECT_EQ(field_text(kTargetField, file), file);
 
   const auto [remote_status, remote_finished] = source.drop(window_, "file://server/share/x\r\n");
   EXPECT_EQ(remote_status, std::optional<bool>(true)) << "the type is acceptable";
   EXPECT_EQ(remote_finished, std::optional<bool>(false));
   EXPECT_NE(wait_for_review("Remote file locations cannot be dropped.").find("OPERATION STOPPED"), std::string::npos);
-  EXPECT_EQ(field_text(kTargetField), file);
+  EXPECT_EQ(field_text(kTargetField, file), file);
 }
 
 }  // namespace

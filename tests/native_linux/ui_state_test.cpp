@@ -281,6 +281,27 @@ TEST(UiStateActions, OverlayShortcutsNeverOpenUnderAnotherOverlay) {
   EXPECT_FALSE(press_guard_active(ui, kNow + 500));
 }
 
+TEST(UiStateDrop, DropsAreTakenOnlyWithoutWorkerOrOverlay) {
+  UiState ui;
+  EXPECT_TRUE(drop_allowed(ui));
+  for (bool* overlay : {&ui.browser_open, &ui.confirmation_open, &ui.backups_panel_open, &ui.content_panel_open}) {
+    *overlay = true;
+    EXPECT_FALSE(drop_allowed(ui));
+    *overlay = false;
+  }
+  FakeWorkers workers;
+  UiState previewed = previewed_state(workers, plan_with(1, 0));
+  focus_field(previewed, kFieldFind);
+  previewed.review_scroll = 5;
+  accept_dropped_path(previewed, "/dropped");
+  EXPECT_EQ(previewed.fields[kFieldTarget], "/dropped");
+  EXPECT_FALSE(previewed.preview) << "a new target invalidates";
+  EXPECT_FALSE(previewed.focused_field);
+  EXPECT_EQ(previewed.review_scroll, 0);
+  start_preview(previewed);
+  EXPECT_FALSE(drop_allowed(previewed));
+}
+
 TEST(UiStateActions, PagingStaysWithinThePages) {
   FakeWorkers workers;
   UiState ui = previewed_state(workers, plan_with(250, 30));
