@@ -196,5 +196,23 @@ TEST_P(SampleRenames, AcceptedEditsAreConsistentAndRefusalsExplainThemselves) {
 
 INSTANTIATE_TEST_SUITE_P(RealResources, SampleRenames, ::testing::ValuesIn(kRenames));
 
+TEST(RealResources, TextFoundInNoResourceLeavesEveryResourceUnchanged) {
+  // A folder preview whose find text lives only in some other file must not
+  // stop on a resource's layout: with no occurrence there is nothing to check.
+  const char* folder = std::getenv("TARNWICK_RSC7_SAMPLES");
+  if (folder == nullptr || *folder == '\0') GTEST_SKIP() << "TARNWICK_RSC7_SAMPLES is not set";
+  std::size_t resources = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const ResourceKind kind = resource_kind_for_path(entry.path().filename().string());
+    if (kind == ResourceKind::None) continue;
+    ++resources;
+    const auto outcome = edit_rsc7_resource(read_whole(entry.path()), "only-in-the-readme", "elsewhere",
+                                            MatchCase::Ignore, EncodingChoice{}, kind);
+    ASSERT_TRUE(outcome.has_value()) << entry.path() << ": " << outcome.error();
+    EXPECT_TRUE(std::holds_alternative<Rsc7NoChange>(*outcome)) << entry.path();
+  }
+  EXPECT_EQ(resources, 10u);
+}
+
 }  // namespace
 }  // namespace tarnwick
