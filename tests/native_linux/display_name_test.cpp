@@ -16,6 +16,9 @@ constexpr const char* kInvalid = "The local X11 display name is invalid.";
 struct DisplayCase {
   std::optional<std::string> value;
   const char* refusal;  // nullptr when accepted
+  friend void PrintTo(const DisplayCase& c, std::ostream* out) {
+    *out << (c.value ? ::testing::PrintToString(*c.value) : "(unset)");
+  }
 };
 
 class DisplayNameTest : public ::testing::TestWithParam<DisplayCase> {};

@@ -202,6 +202,7 @@ struct WrapCase {
   std::string text;
   std::size_t columns;
   std::vector<std::string> lines;
+  friend void PrintTo(const WrapCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class WrapTextTest : public ::testing::TestWithParam<WrapCase> {};
