@@ -14,6 +14,7 @@
 #include <string>
 
 #include "resource/deflate/deflate.h"
+#include "resource/resource.h"
 #include "resource/rsc7.h"
 
 namespace {
@@ -190,6 +191,57 @@ void deflate_zlib_level1(benchmark::State& state) {
   state.counters["compressed_bytes"] = static_cast<double>(compressed);
   state.counters["ratio_to_input"] = static_cast<double>(compressed) / static_cast<double>(c.pages.size());
 }
+
+// A whole resource: decode (and, with a find text, the fixed-width edit and re-encoding)
+// of the synthetic 64 MiB file and of the largest sample, to show both stay linear.
+std::string rsc7_file_of(int which) {
+  if (which == 0) {
+    const Corpus& c = corpus(0);
+    std::string file = "RSC7";
+    const std::uint32_t fields[3] = {165, 0x0002000D, 0};  // one 64 MiB system page
+    file.append(reinterpret_cast<const char*>(fields), sizeof fields);
+    return file + c.stream;
+  }
+  const char* folder = std::getenv("TARNWICK_RSC7_SAMPLES");
+  if (folder == nullptr) return {};
+  std::ifstream file(std::filesystem::path(folder) / "polmav_hi.yft", std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+void decode_resource(benchmark::State& state) {
+  const std::string file = rsc7_file_of(static_cast<int>(state.range(0)));
+  if (file.empty()) {
+    state.SkipWithError("TARNWICK_RSC7_SAMPLES is not set");
+    return;
+  }
+  std::size_t decoded = 0;
+  for (auto _ : state) {
+    auto resource = tarnwick::decode_rsc7(file);
+    if (!resource.has_value()) state.SkipWithError("decode failed");
+    decoded = resource.has_value() ? resource->decoded.size() : 0;
+    benchmark::DoNotOptimize(resource);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * decoded));
+}
+
+void edit_resource_fixed_width(benchmark::State& state) {
+  const std::string file = rsc7_file_of(static_cast<int>(state.range(0)));
+  if (file.empty()) {
+    state.SkipWithError("TARNWICK_RSC7_SAMPLES is not set");
+    return;
+  }
+  for (auto _ : state) {
+    auto result = tarnwick::edit_rsc7_resource(file, "bone", "Bone", tarnwick::MatchCase::Exact, {},
+                                               tarnwick::ResourceKind::None);
+    if (!result.has_value()) state.SkipWithError(result.error().c_str());
+    benchmark::DoNotOptimize(result);
+  }
+}
+
+BENCHMARK(decode_resource)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(edit_resource_fixed_width)->Arg(0)->Unit(benchmark::kMillisecond);
 
 // Argument 0: the synthetic 64 MiB resource; 1: the concatenated sample pages;
 // 2: 64 MiB of random bytes (the encoder's worst case: the stored fallback).
