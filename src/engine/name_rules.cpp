@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cerrno>
+#include <functional>
+#include <vector>
 
 #include "common/fs.h"
 #include "common/text.h"
@@ -74,18 +76,55 @@ Result<void> FinalPathBudget::add(std::string_view final_path) {
   return {};
 }
 
-Result<void> check_collisions_and_destinations(std::span<const ScanRecord> records) {
-  std::unordered_map<std::string, const ScanRecord*> first_with_key;
-  first_with_key.reserve(records.size());
-  for (const ScanRecord& record : records) {
-    auto [slot, inserted] = first_with_key.try_emplace(lower_case_key(record.own_renamed_path), &record);
-    if (!inserted) {
-      if (slot->second->original_path != record.original_path) {
-        return fail("Two entries would share the same name: " + lossy_utf8(slot->second->original_path) + " and " +
-                    lossy_utf8(record.original_path) + ".");
-      }
-      slot->second = &record;
+namespace {
+
+// Open addressing from the 64-bit hash of a key to the record that holds the
+// key now. Keys themselves are not stored: 50,000 of them would be megabytes
+// of fresh memory, and a hash match is confirmed by recomputing the one key.
+class CollisionTable {
+ public:
+  explicit CollisionTable(std::size_t records) {
+    std::size_t capacity = 16;
+    while (capacity < records * 2) capacity *= 2;
+    slots_.assign(capacity, Slot{});
+  }
+
+  struct Slot {
+    std::uint64_t hash = 0;
+    std::size_t record_plus_one = 0;  // 0 = empty
+  };
+
+  // The slot holding this key, or the empty slot where it belongs.
+  Slot& find(std::uint64_t hash, std::string_view key, std::span<const ScanRecord> records, std::string& scratch) {
+    for (std::size_t at = hash & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
+      Slot& slot = slots_[at];
+      if (slot.record_plus_one == 0) return slot;
+      if (slot.hash != hash) continue;
+      lower_case_key_into(records[slot.record_plus_one - 1].own_renamed_path, scratch);
+      if (scratch == key) return slot;
     }
+  }
+
+ private:
+  std::vector<Slot> slots_;
+};
+
+}  // namespace
+
+Result<void> check_collisions_and_destinations(std::span<const ScanRecord> records) {
+  CollisionTable table(records.size());
+  std::string key;
+  std::string scratch;
+  for (std::size_t index = 0; index < records.size(); ++index) {
+    const ScanRecord& record = records[index];
+    lower_case_key_into(record.own_renamed_path, key);
+    const std::uint64_t hash = std::hash<std::string_view>{}(key);
+    CollisionTable::Slot& slot = table.find(hash, key, records, scratch);
+    if (slot.record_plus_one != 0 && records[slot.record_plus_one - 1].original_path != record.original_path) {
+      return fail("Two entries would share the same name: " + lossy_utf8(records[slot.record_plus_one - 1].original_path) +
+                  " and " + lossy_utf8(record.original_path) + ".");
+    }
+    slot = CollisionTable::Slot{hash, index + 1};
     if (record.own_renamed_path == record.original_path) continue;
     const auto probe = sys::lstat(record.own_renamed_path);
     if (probe) {

@@ -100,21 +100,27 @@ class PreviewWalk {
                          request.content_mode} {}
 
   Result<PreviewPlan> run(std::string target) {
-    plan_.target_path = target;
-    pending_bytes_ = target.size();
-    stack_.push_back(Pending{std::move(target), 0});
+    plan_.target_path = std::move(target);
+    // Room for every record the limit allows: untouched capacity costs no
+    // memory, while growing by copying would touch the records twice.
+    plan_.scan_records.reserve(limits::kMaxEntries);
+    pending_bytes_ = plan_.target_path.size();
+    stack_.push_back(Pending{&plan_.target_path, 0});
     while (!stack_.empty()) {
-      Pending entry = std::move(stack_.back());
+      const Pending entry = stack_.back();
       stack_.pop_back();
-      TRY(visit(std::move(entry)));
+      TRY(visit(*entry.path, entry.depth));
     }
     TRY(finish());
     return std::move(plan_);
   }
 
  private:
+  // A path still to be examined. It points into the folder listing that the
+  // parent's record keeps (or at the plan's target path): moving a record
+  // moves its listing's vector without moving the strings in its buffer.
   struct Pending {
-    std::string path;
+    const std::string* path;
     std::uint64_t depth;
   };
 
@@ -127,40 +133,40 @@ class PreviewWalk {
     bool binary = false;
   };
 
-  Result<void> visit(Pending entry) {
-    pending_bytes_ -= entry.path.size();
-    examined_bytes_ = saturating_add(examined_bytes_, entry.path.size());
+  Result<void> visit(const std::string& path, std::uint64_t depth) {
+    pending_bytes_ -= path.size();
+    examined_bytes_ = saturating_add(examined_bytes_, path.size());
     if (examined_bytes_ > limits::kMaxSelectionPathBytes) return fail(std::string(limits::kSelectionPathsTooLarge));
     plan_.items_scanned += 1;
     if (plan_.items_scanned > limits::kMaxEntries) return fail(std::string(limits::kTooManyEntries));
 
-    const auto status = sys::lstat(entry.path);
-    if (!status) return fail(path_error("Cannot inspect entry", status.error(), entry.path));
+    const auto status = sys::lstat(path);
+    if (!status) return fail(path_error("Cannot inspect entry", status.error(), path));
     const bool is_folder = S_ISDIR(status->st_mode);
     const bool is_file = S_ISREG(status->st_mode);
     if ((is_file && status->st_nlink > 1) || (!is_file && !is_folder)) {
-      if (entry.depth == 0) {
-        return fail(path_form("Unsupported selection", "links, hardlinks and special files are skipped", entry.path));
+      if (depth == 0) {
+        return fail(path_form("Unsupported selection", "links, hardlinks and special files are skipped", path));
       }
-      plan_.notices.push_back("Skipped link or special file: " + lossy_utf8(entry.path));
+      plan_.notices.push_back("Skipped link or special file: " + lossy_utf8(path));
       return {};
     }
-    const std::string_view name = last_component(entry.path);
-    if (is_folder && entry.depth > 0 && is_version_control_folder(name)) {
-      plan_.notices.push_back("Skipped version-control metadata folder: " + lossy_utf8(entry.path));
+    const std::string_view name = last_component(path);
+    if (is_folder && depth > 0 && is_version_control_folder(name)) {
+      plan_.notices.push_back("Skipped version-control metadata folder: " + lossy_utf8(path));
       return {};
     }
 
     Visit visit;
-    visit.record = ScanRecord{entry.path, entry.path, std::nullopt, std::nullopt, std::nullopt,
-                              identity_of(*status), entry.depth};
+    visit.record = ScanRecord{path, path, std::nullopt, std::nullopt, std::nullopt,
+                              identity_of(*status), depth};
     if (is_folder || filter_passes(filter_, name)) {
-      TRY(plan_name(visit, entry.path));
-      if (request_.edit_contents && is_file) TRY(plan_content(visit, entry.path, *status));
+      TRY(plan_name(visit, path));
+      if (request_.edit_contents && is_file) TRY(plan_content(visit, path, *status));
     }
     TRY(record_change(visit));
     if (is_folder && request_.include_folder_contents &&
-        (!request_.max_depth || entry.depth < *request_.max_depth)) {
+        (!request_.max_depth || depth < *request_.max_depth)) {
       TRY(push_children(visit.record));
     }
     plan_.scan_records.push_back(std::move(visit.record));
@@ -244,13 +250,13 @@ class PreviewWalk {
         limits::kMaxSelectionPathBytes) {
       return fail(std::string(limits::kSelectionPathsTooLarge));
     }
+    record.folder_listing = std::move(children);
     // Reverse order, so that the smallest child is taken next.
-    stack_.reserve(stack_.size() + children.size());
-    for (auto child = children.rbegin(); child != children.rend(); ++child) {
-      stack_.push_back(Pending{*child, record.depth + 1});
+    stack_.reserve(stack_.size() + record.folder_listing->size());
+    for (auto child = record.folder_listing->rbegin(); child != record.folder_listing->rend(); ++child) {
+      stack_.push_back(Pending{&*child, record.depth + 1});
     }
     pending_bytes_ += child_bytes;
-    record.folder_listing = std::move(children);
     return {};
   }
 

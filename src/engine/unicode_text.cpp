@@ -144,13 +144,19 @@ bool contains_unicode_white_space(std::string_view text) {
 }
 
 std::string lower_case_key(std::string_view bytes) {
-  std::string key(bytes);
+  std::string key;
+  lower_case_key_into(bytes, key);
+  return key;
+}
+
+void lower_case_key_into(std::string_view bytes, std::string& key) {
+  key.assign(bytes);
   const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   if (ascii) {
     for (char& c : key) {
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
     }
-    return key;
+    return;
   }
   std::vector<Unit> units;
   units.reserve(bytes.size());
@@ -178,7 +184,6 @@ std::string lower_case_key(std::string_view bytes) {
       append_utf8(key, unit.code_point);
     }
   }
-  return key;
 }
 
 }  // namespace tarnwick

@@ -24,5 +24,7 @@ bool contains_unicode_white_space(std::string_view text);
 // every valid UTF-8 run; bytes that are not valid UTF-8 are kept as they are,
 // so that names differing only there stay distinct.
 std::string lower_case_key(std::string_view bytes);
+// The same key written into out (cleared first), so that a caller can reuse one buffer.
+void lower_case_key_into(std::string_view bytes, std::string& out);
 
 }  // namespace tarnwick
