@@ -103,7 +103,9 @@ std::uint64_t load_little_endian_64(const std::uint8_t* bytes) {
 
 // Least-significant-bit-first reader over the input. The buffer holds `count_` valid
 // bits; bits above them are either zero or the true next input bits, never garbage,
-// so a peek past the end of the input sees zero padding.
+// so a peek past the end of the input sees zero padding. The bit position never
+// exceeds 8 x the input length, which fits 64 bits for any input held in memory, so
+// only stored blocks (which move by whole bytes) check for bit-offset overflow.
 class BitReader {
  public:
   explicit BitReader(std::string_view input)

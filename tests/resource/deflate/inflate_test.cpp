@@ -164,6 +164,11 @@ std::vector<Refusal> refusals() {
   return cases;
 }
 
+// No stream can reach "DEFLATE bit offset overflow." (inputs below 2^61 bytes),
+// "Invalid DEFLATE code-length symbol." (the code-length alphabet has only symbols
+// 0-18), "DEFLATE Huffman alphabet is too large." or "Invalid DEFLATE Huffman code
+// length." (at most 288 symbols, lengths of 3 bits or from symbols 0-15), nor
+// "Cannot reserve bounded DEFLATE output memory." without exhausting memory.
 TEST(InflateRefusals, EachMessageFromAHandBuiltStream) {
   for (const Refusal& refusal : refusals()) {
     SCOPED_TRACE(refusal.name);
