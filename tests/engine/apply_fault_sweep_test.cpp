@@ -132,7 +132,6 @@ void check_run(const SweepRun& run, bool persistent, const TreeSnapshot& origina
 }
 
 TEST(ApplyFaultSweep, EveryCallFailingLeavesTheTreeWholeAndNamesEveryLeftover) {
-  if (!testing::staging_available()) GTEST_SKIP() << "file security is not available in this build yet";
   std::uint64_t total_points = 0;
   Endings endings;
   for (const Fixture& fixture : fixtures()) {

@@ -106,19 +106,6 @@ TreeSnapshot without_hidden_files(TreeSnapshot snapshot) {
   return snapshot;
 }
 
-bool staging_available() {
-  TempDir dir;
-  const std::string path = dir.file("probe", "x");
-  auto fd = sys::open(path, O_RDONLY | O_NOFOLLOW);
-  const auto secured = apply_source_security(path, fd->get());
-  return secured || secured.error().find("not available in this build") == std::string::npos;
-}
-
-bool backup_available() {
-  const auto made = create_backup_snapshot("", "");
-  return made || made.error().find("not available in this build") == std::string::npos;
-}
-
 std::string failure_text(const ApplyFinished& finished) {
   return finished.outcome ? std::string() : finished.outcome.error();
 }

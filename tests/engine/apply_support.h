@@ -25,10 +25,6 @@ bool content_editing_available();
 // Relative paths of the hidden transaction files in a snapshot.
 std::vector<std::string> hidden_files(const TreeSnapshot& snapshot);
 TreeSnapshot without_hidden_files(TreeSnapshot snapshot);
-// Whether the backup's security copy and snapshot are built in (not placeholders).
-bool staging_available();
-bool backup_available();
-
 // The text of a failed apply, or "" for success.
 std::string failure_text(const ApplyFinished& finished);
 

@@ -36,9 +36,6 @@ std::uint64_t verification_calls(const PreviewPlan& plan, Call kind) {
 
 class ApplyTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (!testing::staging_available()) GTEST_SKIP() << "file security is not available in this build yet";
-  }
   TempDir dir;
   std::string target() const { return dir / "t"; }
   testing::TreeSnapshot snapshot() const { return testing::snapshot_tree(dir.path()); }
@@ -241,7 +238,6 @@ TEST_F(ApplyTest, BackupDestinationInsideTheFinalTargetIsRefusedBeforeTheBackup)
 }
 
 TEST_F(ApplyTest, RenamePhaseFailureAfterBackupEndsWithTheBackupNote) {
-  if (!testing::backup_available()) GTEST_SKIP() << "backup is not available in this build yet";
   TempDir destination;
   ::chmod(destination.path().c_str(), 0755);
   dir.file("t/a_old", "old");
