@@ -5,18 +5,16 @@
 #include <array>
 #include <vector>
 
+#include "common/result.h"
+
 namespace tarnwick::testing {
 namespace {
-
-struct Failure {
-  std::string message;
-};
 
 class Bits {
  public:
   explicit Bits(std::string_view input) : input_(input) {}
-  std::uint32_t read(unsigned count) {
-    if (position_ + count > input_.size() * 8) throw Failure{"Truncated DEFLATE stream."};
+  Result<std::uint32_t> read(unsigned count) {
+    if (position_ + count > input_.size() * 8) return fail("Truncated DEFLATE stream.");
     std::uint32_t value = 0;
     for (unsigned i = 0; i < count; ++i, ++position_) {
       value |= ((static_cast<std::uint8_t>(input_[position_ / 8]) >> (position_ % 8)) & 1u) << i;
@@ -40,25 +38,25 @@ struct Huffman {
   unsigned max_length = 0;
 };
 
-Huffman build(const std::vector<unsigned>& lengths, Kind kind) {
-  if (lengths.size() > 288) throw Failure{"DEFLATE Huffman alphabet is too large."};
+Result<Huffman> build(const std::vector<unsigned>& lengths, Kind kind) {
+  if (lengths.size() > 288) return fail("DEFLATE Huffman alphabet is too large.");
   Huffman table;
   for (const unsigned length : lengths) {
-    if (length > 15) throw Failure{"Invalid DEFLATE Huffman code length."};
+    if (length > 15) return fail("Invalid DEFLATE Huffman code length.");
     ++table.count[length];
   }
   if (table.count[0] == lengths.size()) {
     if (kind == Kind::Distance) return table;
-    throw Failure{"Empty DEFLATE Huffman alphabet."};
+    return fail("Empty DEFLATE Huffman alphabet.");
   }
   long unused = 1;
   for (unsigned length = 1; length <= 15; ++length) {
     unused = unused * 2 - table.count[length];
-    if (unused < 0) throw Failure{"Oversubscribed DEFLATE Huffman alphabet."};
+    if (unused < 0) return fail("Oversubscribed DEFLATE Huffman alphabet.");
     if (table.count[length] != 0) table.max_length = length;
   }
   if (unused > 0 && (kind == Kind::CodeLength || table.max_length != 1)) {
-    throw Failure{"Incomplete DEFLATE Huffman alphabet."};
+    return fail("Incomplete DEFLATE Huffman alphabet.");
   }
   for (unsigned length = 1; length <= 15; ++length) {
     for (unsigned symbol = 0; symbol < lengths.size(); ++symbol) {
@@ -68,19 +66,19 @@ Huffman build(const std::vector<unsigned>& lengths, Kind kind) {
   return table;
 }
 
-unsigned decode(Bits& bits, const Huffman& table) {
+Result<unsigned> decode(Bits& bits, const Huffman& table) {
   std::uint32_t code = 0;
   std::uint32_t first = 0;
   std::uint32_t index = 0;
   for (unsigned length = 1; length <= table.max_length; ++length) {
-    code |= bits.read(1);
+    code |= TRY(bits.read(1));
     const std::uint32_t count = table.count[length];
     if (code - first < count) return table.symbols[index + (code - first)];
     index += count;
     first = (first + count) << 1;
     code <<= 1;
   }
-  throw Failure{"Invalid DEFLATE Huffman code."};
+  return fail("Invalid DEFLATE Huffman code.");
 }
 
 constexpr unsigned kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
@@ -90,57 +88,60 @@ constexpr unsigned kDistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,
                                         193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
 constexpr unsigned kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
-void append(std::string& out, std::uint64_t limit, std::uint64_t count) {
-  if (out.size() + count > limit) throw Failure{"DEFLATE output exceeds the configured size limit."};
+Result<void> append(std::string& out, std::uint64_t limit, std::uint64_t count) {
+  if (out.size() + count > limit) return fail("DEFLATE output exceeds the configured size limit.");
+  return {};
 }
 
-void block_data(Bits& bits, const Huffman& literals, const Huffman& distances, std::string& out, std::uint64_t limit) {
+Result<void> block_data(Bits& bits, const Huffman& literals, const Huffman& distances, std::string& out,
+                        std::uint64_t limit) {
   for (;;) {
-    const unsigned symbol = decode(bits, literals);
+    const unsigned symbol = TRY(decode(bits, literals));
     if (symbol < 256) {
-      append(out, limit, 1);
+      TRY(append(out, limit, 1));
       out.push_back(static_cast<char>(symbol));
       continue;
     }
-    if (symbol == 256) return;
-    if (symbol >= 286) throw Failure{"Reserved DEFLATE literal/length code."};
-    const unsigned length = kLengthBase[symbol - 257] + bits.read(kLengthExtra[symbol - 257]);
-    const unsigned distance_symbol = decode(bits, distances);
-    if (distance_symbol >= 30) throw Failure{"Reserved DEFLATE distance code."};
-    const unsigned distance = kDistanceBase[distance_symbol] + bits.read(kDistanceExtra[distance_symbol]);
+    if (symbol == 256) return {};
+    if (symbol >= 286) return fail("Reserved DEFLATE literal/length code.");
+    const unsigned length = kLengthBase[symbol - 257] + TRY(bits.read(kLengthExtra[symbol - 257]));
+    const unsigned distance_symbol = TRY(decode(bits, distances));
+    if (distance_symbol >= 30) return fail("Reserved DEFLATE distance code.");
+    const unsigned distance = kDistanceBase[distance_symbol] + TRY(bits.read(kDistanceExtra[distance_symbol]));
     if (distance == 0 || distance > 32768 || distance > out.size()) {
-      throw Failure{"DEFLATE back-reference is outside the 32 KiB output history."};
+      return fail("DEFLATE back-reference is outside the 32 KiB output history.");
     }
-    append(out, limit, length);
+    TRY(append(out, limit, length));
     for (unsigned i = 0; i < length; ++i) out.push_back(out[out.size() - distance]);
   }
 }
 
-void stored(Bits& bits, std::string& out, std::uint64_t limit) {
-  bits.read(static_cast<unsigned>((8 - bits.position() % 8) % 8));
-  const std::uint32_t length = bits.read(16);
-  const std::uint32_t complement = bits.read(16);
-  if ((length ^ complement) != 0xFFFF) throw Failure{"Invalid DEFLATE stored-block length complement."};
-  append(out, limit, length);
+Result<void> stored(Bits& bits, std::string& out, std::uint64_t limit) {
+  TRY(bits.read(static_cast<unsigned>((8 - bits.position() % 8) % 8)));
+  const std::uint32_t length = TRY(bits.read(16));
+  const std::uint32_t complement = TRY(bits.read(16));
+  if ((length ^ complement) != 0xFFFF) return fail("Invalid DEFLATE stored-block length complement.");
+  TRY(append(out, limit, length));
   const std::uint64_t start = bits.position() / 8;
-  if (start + length > bits.input().size()) throw Failure{"Truncated DEFLATE stored block."};
+  if (start + length > bits.input().size()) return fail("Truncated DEFLATE stored block.");
   out.append(bits.input().substr(start, length));
   bits.skip_bytes(length);
+  return {};
 }
 
-void dynamic(Bits& bits, std::string& out, std::uint64_t limit) {
-  const unsigned hlit = bits.read(5);
-  const unsigned hdist = bits.read(5);
-  const unsigned hclen = bits.read(4);
-  if (hlit > 29) throw Failure{"Reserved DEFLATE literal/length alphabet size."};
+Result<void> dynamic(Bits& bits, std::string& out, std::uint64_t limit) {
+  const unsigned hlit = TRY(bits.read(5));
+  const unsigned hdist = TRY(bits.read(5));
+  const unsigned hclen = TRY(bits.read(4));
+  if (hlit > 29) return fail("Reserved DEFLATE literal/length alphabet size.");
   static constexpr unsigned kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
   std::vector<unsigned> code_lengths(19, 0);
-  for (unsigned i = 0; i < hclen + 4; ++i) code_lengths[kOrder[i]] = bits.read(3);
-  const Huffman code_length_table = build(code_lengths, Kind::CodeLength);
+  for (unsigned i = 0; i < hclen + 4; ++i) code_lengths[kOrder[i]] = TRY(bits.read(3));
+  const Huffman code_length_table = TRY(build(code_lengths, Kind::CodeLength));
   const unsigned total = hlit + 257 + hdist + 1;
   std::vector<unsigned> lengths;
   while (lengths.size() < total) {
-    const unsigned symbol = decode(bits, code_length_table);
+    const unsigned symbol = TRY(decode(bits, code_length_table));
     if (symbol < 16) {
       lengths.push_back(symbol);
       continue;
@@ -148,23 +149,23 @@ void dynamic(Bits& bits, std::string& out, std::uint64_t limit) {
     unsigned value = 0;
     unsigned repeat = 0;
     if (symbol == 16) {
-      if (lengths.empty()) throw Failure{"DEFLATE repeats a code length before any previous length."};
+      if (lengths.empty()) return fail("DEFLATE repeats a code length before any previous length.");
       value = lengths.back();
-      repeat = 3 + bits.read(2);
+      repeat = 3 + TRY(bits.read(2));
     } else if (symbol == 17) {
-      repeat = 3 + bits.read(3);
+      repeat = 3 + TRY(bits.read(3));
     } else if (symbol == 18) {
-      repeat = 11 + bits.read(7);
+      repeat = 11 + TRY(bits.read(7));
     } else {
-      throw Failure{"Invalid DEFLATE code-length symbol."};
+      return fail("Invalid DEFLATE code-length symbol.");
     }
-    if (lengths.size() + repeat > total) throw Failure{"DEFLATE code-length repeat exceeds its alphabet."};
+    if (lengths.size() + repeat > total) return fail("DEFLATE code-length repeat exceeds its alphabet.");
     lengths.insert(lengths.end(), repeat, value);
   }
-  if (lengths[256] == 0) throw Failure{"DEFLATE literal alphabet has no end-of-block code."};
-  const Huffman literals = build({lengths.begin(), lengths.begin() + hlit + 257}, Kind::LiteralLength);
-  const Huffman distances = build({lengths.begin() + hlit + 257, lengths.end()}, Kind::Distance);
-  block_data(bits, literals, distances, out, limit);
+  if (lengths[256] == 0) return fail("DEFLATE literal alphabet has no end-of-block code.");
+  const Huffman literals = TRY(build({lengths.begin(), lengths.begin() + hlit + 257}, Kind::LiteralLength));
+  const Huffman distances = TRY(build({lengths.begin() + hlit + 257, lengths.end()}, Kind::Distance));
+  return block_data(bits, literals, distances, out, limit);
 }
 
 // --- encoder ---
@@ -185,12 +186,16 @@ class Writer {
   void flush() {
     if (pending_ > 0) emit();
   }
-  std::string take() { return std::move(out_); }
+  // Any byte that would have gone past the cap fails the whole pass.
+  Result<std::string> take() {
+    if (exceeded_) return fail("DEFLATE output exceeds the configured size limit.");
+    return std::move(out_);
+  }
 
  private:
   void emit() {
-    if (out_.size() + 1 > cap_) throw Failure{"DEFLATE output exceeds the configured size limit."};
-    out_.push_back(static_cast<char>(accumulator_ & 0xFF));
+    if (out_.size() + 1 > cap_) exceeded_ = true;
+    if (!exceeded_) out_.push_back(static_cast<char>(accumulator_ & 0xFF));
     accumulator_ >>= 8;
     pending_ = pending_ >= 8 ? pending_ - 8 : 0;
   }
@@ -198,6 +203,7 @@ class Writer {
   std::string out_;
   std::uint64_t accumulator_ = 0;
   unsigned pending_ = 0;
+  bool exceeded_ = false;
 };
 
 void put_fixed(Writer& writer, unsigned symbol) {
@@ -213,7 +219,7 @@ std::uint32_t hash(std::string_view b, std::size_t i) {
   return static_cast<std::uint32_t>(value * 0x1E35A7BDull) >> 16;
 }
 
-std::string fixed_pass(std::string_view b, std::uint64_t cap) {
+Result<std::string> fixed_pass(std::string_view b, std::uint64_t cap) {
   Writer writer(cap);
   std::vector<std::uint64_t> table(65536, kEmpty);
   writer.put(1, 1);
@@ -254,29 +260,37 @@ std::string fixed_pass(std::string_view b, std::uint64_t cap) {
   return writer.take();
 }
 
+Result<void> blocks(Bits& bits, std::string& out, std::uint64_t limit) {
+  for (;;) {
+    const std::uint32_t final_block = TRY(bits.read(1));
+    const std::uint32_t type = TRY(bits.read(2));
+    if (type == 0) {
+      TRY(stored(bits, out, limit));
+    } else if (type == 1) {
+      std::vector<unsigned> literal(288, 8);
+      std::fill(literal.begin() + 144, literal.begin() + 256, 9);
+      std::fill(literal.begin() + 256, literal.begin() + 280, 7);
+      const Huffman literals = TRY(build(literal, Kind::LiteralLength));
+      const Huffman distances = TRY(build(std::vector<unsigned>(32, 5), Kind::Distance));
+      TRY(block_data(bits, literals, distances, out, limit));
+    } else if (type == 2) {
+      TRY(dynamic(bits, out, limit));
+    } else {
+      return fail("Reserved DEFLATE block type.");
+    }
+    if (final_block) return {};
+  }
+}
+
 }  // namespace
 
 ReferenceResult reference_inflate(std::string_view input, std::uint64_t limit) {
   ReferenceResult result;
   Bits bits(input);
-  try {
-    for (;;) {
-      const std::uint32_t final_block = bits.read(1);
-      const std::uint32_t type = bits.read(2);
-      if (type == 0) stored(bits, result.bytes, limit);
-      else if (type == 1) {
-        std::vector<unsigned> literal(288, 8);
-        std::fill(literal.begin() + 144, literal.begin() + 256, 9);
-        std::fill(literal.begin() + 256, literal.begin() + 280, 7);
-        block_data(bits, build(literal, Kind::LiteralLength), build(std::vector<unsigned>(32, 5), Kind::Distance),
-                   result.bytes, limit);
-      } else if (type == 2) dynamic(bits, result.bytes, limit);
-      else throw Failure{"Reserved DEFLATE block type."};
-      if (final_block) break;
-    }
-  } catch (const Failure& failure) {
+  const Result<void> decoded = blocks(bits, result.bytes, limit);
+  if (!decoded.has_value()) {
     result.bytes.clear();
-    result.message = failure.message;
+    result.message = decoded.error();
     return result;
   }
   result.ok = true;
@@ -288,18 +302,15 @@ ReferenceResult reference_deflate(std::string_view input, std::uint64_t limit) {
   const std::uint64_t blocks = std::max<std::uint64_t>(1, (input.size() + 65534) / 65535);
   const std::uint64_t stored_size = 5 * blocks + input.size();
   ReferenceResult result;
-  try {
-    std::string pass = fixed_pass(input, std::min(stored_size, limit));
-    if (pass.size() < stored_size) {
-      result.ok = true;
-      result.bytes = std::move(pass);
-      return result;
-    }
-  } catch (const Failure& failure) {
-    if (limit < stored_size) {
-      result.message = failure.message;
-      return result;
-    }
+  Result<std::string> pass = fixed_pass(input, std::min(stored_size, limit));
+  if (pass.has_value() && pass->size() < stored_size) {
+    result.ok = true;
+    result.bytes = std::move(*pass);
+    return result;
+  }
+  if (!pass.has_value() && limit < stored_size) {
+    result.message = pass.error();
+    return result;
   }
   result.ok = true;
   if (input.empty()) {
