@@ -214,6 +214,34 @@ TEST(KeyboardConfirmation, EscapeCancelsAndShortcutsStayBlocked) {
   EXPECT_EQ(content_opened, 1);
 }
 
+TEST(KeyboardBackupsPanel, FocusOrderAndActivation) {
+  FakeWorkers workers;
+  UiState ui = previewed_state(workers, plan_with(1, 0));
+  ui.backups_panel_open = true;
+  ui.backups_focus = kBackupsFocusDone;
+  press(ui, key(XK_Tab, kModifierShift));
+  EXPECT_EQ(ui.backups_focus, kBackupsFocusCopyDetails);
+  press(ui, key(XK_Return));
+  EXPECT_EQ(ui.clipboard_text,
+            "Before Apply: copy and verify the entire selected file or folder.\n"
+            "Choose an existing backup destination folder.");
+  press(ui, key(XK_Tab, kModifierShift));
+  EXPECT_EQ(ui.backups_focus, kBackupsFocusBackUpNow);
+  press(ui, key(XK_space));
+  EXPECT_EQ(ui.status->message, "Choose a target and an existing backup destination folder first.");
+  press(ui, key(XK_Tab, kModifierShift));
+  press(ui, key(XK_Tab, kModifierShift));
+  EXPECT_EQ(ui.focused_field, kFieldBackupDestination);
+  press(ui, typed("/b"));
+  press(ui, key(XK_Return));  // ignored in the destination field
+  EXPECT_TRUE(ui.backups_panel_open);
+  press(ui, key(XK_Tab));
+  press(ui, key(XK_Tab));
+  press(ui, key(XK_Return));
+  EXPECT_TRUE(ui.worker.backup_running);
+  EXPECT_EQ(ui.fields[kFieldBackupDestination], "/b");
+}
+
 TEST(KeyboardContentPanel, ListNavigationAndFocusCycle) {
   UiState ui;
   ui.edit_file_contents = true;
