@@ -11,16 +11,8 @@
 namespace tarnwick::testing {
 
 // The preview's plan of the tree at target: every name and every file content
-// with find replaced (case-sensitive). Until content editing is built in, the
-// plan is made by hand_made_plan instead.
+// with find replaced (case-sensitive, text only).
 PreviewPlan plan_of(const std::string& target, const std::string& find, const std::string& replacement);
-
-enum class ContentEditing : bool { Off, On };
-PreviewPlan preview_plan(const std::string& target, const std::string& find, const std::string& replacement,
-                         ContentEditing contents);
-// What the preview makes of a tree of plain text files, built without it.
-PreviewPlan hand_made_plan(const std::string& target, const std::string& find, const std::string& replacement);
-bool content_editing_available();
 
 // Relative paths of the hidden transaction files in a snapshot.
 std::vector<std::string> hidden_files(const TreeSnapshot& snapshot);

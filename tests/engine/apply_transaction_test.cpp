@@ -302,35 +302,5 @@ TEST(ApplyTransactionFiles, NamesAreHiddenBesideTheFileAndNeverReused) {
   EXPECT_EQ(after_one_taken->path, apply::transaction_file_path(beside, next + 129, apply::TransactionKind::Stage));
 }
 
-// The hand-made plans the tests use until content editing lands must be what
-// the preview makes of the same tree.
-TEST(ApplyPlans, HandMadePlanOfNamesEqualsThePreviewsPlan) {
-  TempDir dir;
-  dir.file("t/old_a/old_b/c_old.txt", "c");
-  dir.file("t/old_a/plain.txt", "plain");
-  dir.file("t/sub/old_d.bin", "d");
-  const PreviewPlan real = testing::preview_plan(dir / "t", "old", "new", testing::ContentEditing::Off);
-  PreviewPlan made = testing::hand_made_plan(dir / "t", "old", "new");
-  for (ScanRecord& record : made.scan_records) record.original_bytes.reset();
-  ASSERT_EQ(real.scan_records.size(), made.scan_records.size());
-  for (std::size_t i = 0; i < real.scan_records.size(); ++i) {
-    const ScanRecord& a = real.scan_records[i];
-    const ScanRecord& b = made.scan_records[i];
-    EXPECT_EQ(a.original_path, b.original_path);
-    EXPECT_EQ(a.own_renamed_path, b.own_renamed_path);
-    EXPECT_EQ(a.folder_listing, b.folder_listing);
-    EXPECT_TRUE(a.identity == b.identity) << a.original_path;
-    EXPECT_EQ(a.depth, b.depth);
-  }
-  ASSERT_EQ(real.changes.size(), made.changes.size());
-  for (std::size_t i = 0; i < real.changes.size(); ++i) {
-    EXPECT_EQ(real.changes[i].original_path, made.changes[i].original_path);
-    EXPECT_EQ(real.changes[i].final_path, made.changes[i].final_path);
-    EXPECT_EQ(real.changes[i].literal_count, made.changes[i].literal_count);
-  }
-  EXPECT_TRUE(run_apply(real, std::nullopt).outcome);
-  EXPECT_EQ(testing::read_file(dir / "t/new_a/new_b/c_new.txt"), "c");
-}
-
 }  // namespace
 }  // namespace tarnwick
