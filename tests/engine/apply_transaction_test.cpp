@@ -258,6 +258,25 @@ TEST_F(ApplyTest, RenamePhaseFailureAfterBackupEndsWithTheBackupNote) {
   EXPECT_EQ(testing::describe_difference(before, after), "");
 }
 
+TEST_F(ApplyTest, IncompleteRecoveryNamesTheFileHoldingTheOriginal) {
+  const std::string edited = dir.file("t/a.txt", "old");
+  dir.file("t/f_old", "f");
+  const PreviewPlan plan = testing::plan_of(target(), "old", "new");
+  // The install takes two renames; from the third on every rename fails, so
+  // neither the rename of f_old nor the move of the installed file succeeds.
+  ScopedFaults faults(sys::testing::Fault{.call_number = 3, .error = EIO, .persistent = true, .only = Call::Rename});
+  const std::string text = testing::failure_text(run_apply(plan, std::nullopt));
+  sys::testing::clear();
+  const std::string recovery = hidden_file(dir, "-recovery");
+  ASSERT_FALSE(recovery.empty());
+  EXPECT_EQ(testing::read_file(recovery), "old");
+  EXPECT_EQ(text, "Cannot rename entry: Input/output error (os error 5)\nPath: " + dir / "t/f_old" +
+                      "\nRecovery is incomplete. Preserve these files and restore from your backup:\n"
+                      "Could not move current file aside; original backup retained: Input/output error (os error 5)\n"
+                      "Path: " + edited + "\n"
+                      "Could not restore original data; recovery files retained: operation stopped\nPath: " + recovery);
+}
+
 TEST_F(ApplyTest, ApplyFinishedArrivesThroughTheWorkerChannel) {
   dir.file("t/f_old", "x");
   const PreviewPlan plan = testing::plan_of(target(), "old", "new");
