@@ -27,11 +27,22 @@ constexpr std::array<unsigned char, 256> kAsciiFold = make_ascii_fold_table();
 // text spend their time.
 class LiteralMatcher {
  public:
-  LiteralMatcher(std::string_view find, MatchCase match_case)
-      : fold_(match_case == MatchCase::Ignore), pattern_(find), failure_(find.size(), 0) {
-    if (fold_) {
-      for (char& byte : pattern_) byte = static_cast<char>(kAsciiFold[static_cast<unsigned char>(byte)]);
+  LiteralMatcher(std::string_view find, MatchCase match_case) : fold_(match_case == MatchCase::Ignore) {
+    // Names are matched 50,000 times per preview: short literals live in
+    // inline storage, so that a name costs no allocation here.
+    char* pattern = inline_pattern_.data();
+    failure_ = inline_failure_.data();
+    if (find.size() > kInlineLength) {
+      heap_pattern_.resize(find.size());
+      heap_failure_.resize(find.size());
+      pattern = heap_pattern_.data();
+      failure_ = heap_failure_.data();
     }
+    for (std::size_t i = 0; i < find.size(); ++i) {
+      pattern[i] = fold_ ? static_cast<char>(kAsciiFold[static_cast<unsigned char>(find[i])]) : find[i];
+    }
+    pattern_ = std::string_view(pattern, find.size());
+    failure_[0] = 0;
     for (std::size_t i = 1, k = 0; i < pattern_.size(); ++i) {
       while (k > 0 && pattern_[i] != pattern_[k]) k = failure_[k - 1];
       if (pattern_[i] == pattern_[k]) ++k;
@@ -40,6 +51,9 @@ class LiteralMatcher {
     const unsigned char first = static_cast<unsigned char>(pattern_[0]);
     first_is_letter_ = fold_ && first >= 'a' && first <= 'z';
   }
+
+  LiteralMatcher(const LiteralMatcher&) = delete;  // pattern_ and failure_ may point into this object
+  LiteralMatcher& operator=(const LiteralMatcher&) = delete;
 
   // Start of the leftmost match at or after from, or kNoMatch.
   std::size_t find(std::string_view text, std::size_t from) const {
@@ -71,10 +85,16 @@ class LiteralMatcher {
     return kNoMatch;
   }
 
+  static constexpr std::size_t kInlineLength = 64;
+
   bool fold_;
   bool first_is_letter_ = false;
-  std::string pattern_;
-  std::vector<std::size_t> failure_;
+  std::string_view pattern_;  // folded when fold_
+  std::size_t* failure_ = nullptr;
+  std::array<char, kInlineLength> inline_pattern_{};
+  std::array<std::size_t, kInlineLength> inline_failure_{};
+  std::string heap_pattern_;
+  std::vector<std::size_t> heap_failure_;
 };
 
 constexpr std::string_view kEmptyFind = "Find text cannot be empty.";

@@ -105,11 +105,11 @@ class PreviewWalk {
     // memory, while growing by copying would touch the records twice.
     plan_.scan_records.reserve(limits::kMaxEntries);
     pending_bytes_ = plan_.target_path.size();
-    stack_.push_back(Pending{&plan_.target_path, 0});
+    stack_.push_back(Pending{&plan_.target_path, 0, std::nullopt});
     while (!stack_.empty()) {
-      const Pending entry = stack_.back();
+      Pending entry = std::move(stack_.back());
       stack_.pop_back();
-      TRY(visit(*entry.path, entry.depth));
+      TRY(visit(*entry.path, entry.depth, std::move(entry.status)));
     }
     TRY(finish());
     return std::move(plan_);
@@ -122,6 +122,9 @@ class PreviewWalk {
   struct Pending {
     const std::string* path;
     std::uint64_t depth;
+    // Probed while the parent folder was open; absent for the target. A
+    // failure is kept and reported when the entry is taken, in walk order.
+    std::optional<sys::SysResult<struct stat>> status;
   };
 
   // What one entry contributes: its record and, when it changes, its entry.
@@ -133,14 +136,15 @@ class PreviewWalk {
     bool binary = false;
   };
 
-  Result<void> visit(const std::string& path, std::uint64_t depth) {
+  Result<void> visit(const std::string& path, std::uint64_t depth,
+                     std::optional<sys::SysResult<struct stat>> probed) {
     pending_bytes_ -= path.size();
     examined_bytes_ = saturating_add(examined_bytes_, path.size());
     if (examined_bytes_ > limits::kMaxSelectionPathBytes) return fail(std::string(limits::kSelectionPathsTooLarge));
     plan_.items_scanned += 1;
     if (plan_.items_scanned > limits::kMaxEntries) return fail(std::string(limits::kTooManyEntries));
 
-    const auto status = sys::lstat(path);
+    const auto status = probed ? std::move(*probed) : sys::lstat(path);
     if (!status) return fail(path_error("Cannot inspect entry", status.error(), path));
     const bool is_folder = S_ISDIR(status->st_mode);
     const bool is_file = S_ISREG(status->st_mode);
@@ -240,7 +244,8 @@ class PreviewWalk {
   }
 
   Result<void> push_children(ScanRecord& record) {
-    std::vector<std::string> children = TRY(list_folder(record.original_path));
+    OpenListing listing = TRY(list_open_folder(record.original_path));
+    std::vector<std::string>& children = listing.children;
     if (saturating_add(plan_.items_scanned + stack_.size(), children.size()) > limits::kMaxEntries) {
       return fail(std::string(limits::kTooManyEntries));
     }
@@ -253,8 +258,11 @@ class PreviewWalk {
     record.folder_listing = std::move(children);
     // Reverse order, so that the smallest child is taken next.
     stack_.reserve(stack_.size() + record.folder_listing->size());
+    const int folder_fd = listing.directory.fd();
+    std::string name;
     for (auto child = record.folder_listing->rbegin(); child != record.folder_listing->rend(); ++child) {
-      stack_.push_back(Pending{&*child, record.depth + 1});
+      name.assign(last_component(*child));
+      stack_.push_back(Pending{&*child, record.depth + 1, sys::fstatat(folder_fd, name, AT_SYMLINK_NOFOLLOW)});
     }
     pending_bytes_ += child_bytes;
     return {};

@@ -79,6 +79,11 @@ Result<std::string> read_file_bounded(const std::string& path, std::uint64_t lim
 }
 
 Result<std::vector<std::string>> list_folder(const std::string& folder) {
+  OpenListing listing = TRY(list_open_folder(folder));
+  return std::move(listing.children);
+}
+
+Result<OpenListing> list_open_folder(const std::string& folder) {
   auto directory = sys::opendir(folder);
   if (!directory) return fail(path_error("Cannot read folder", directory.error(), folder));
   std::vector<std::string> children;
@@ -94,9 +99,12 @@ Result<std::vector<std::string>> list_folder(const std::string& folder) {
     children.push_back(std::move(child));
   }
   // Children of one folder share the prefix, so byte order of the paths is
-  // byte order of the names.
-  std::sort(children.begin(), children.end());
-  return children;
+  // byte order of the names, which is compared without the prefix.
+  const std::size_t prefix = children.empty() ? 0 : children.front().size() - last_component(children.front()).size();
+  std::sort(children.begin(), children.end(), [prefix](const std::string& a, const std::string& b) {
+    return std::string_view(a).substr(prefix) < std::string_view(b).substr(prefix);
+  });
+  return OpenListing{std::move(*directory), std::move(children)};
 }
 
 Result<void> probe_path_and_ancestors(const std::string& absolute_path) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/fs.h"
 #include "common/result.h"
 #include "engine/engine.h"
 
@@ -21,6 +22,14 @@ Result<std::string> read_file_bounded(const std::string& path, std::uint64_t lim
 
 // The folder's children as full paths, sorted by bytes, within the folder limits.
 Result<std::vector<std::string>> list_folder(const std::string& folder);
+
+// A listing whose folder is still open, so that its children can be probed
+// relative to it (one name lookup each instead of one per path component).
+struct OpenListing {
+  sys::Directory directory;
+  std::vector<std::string> children;
+};
+Result<OpenListing> list_open_folder(const std::string& folder);
 
 // The absolute path and each ancestor up to "/", probed without following
 // links: "Cannot inspect selected path" or "Links and reparse points are not supported".

@@ -29,6 +29,7 @@ struct CallMessages {
 const CallMessages kWalkCalls[] = {
     {Call::Getcwd, {""}, false},
     {Call::Lstat, {"Cannot inspect selected path", "Cannot inspect entry", "Cannot verify destination"}, true},
+    {Call::Fstatat, {"Cannot inspect entry"}, true},
     {Call::Realpath, {"Cannot resolve selected path"}, false},
     {Call::Opendir, {"Cannot read folder"}, true},
     {Call::Readdir, {"Cannot enumerate folder"}, true},
