@@ -105,8 +105,9 @@ Result<void> AncestorChecker::check(const std::string& absolute_path) {
     const auto root = sys::lstat("/");
     if (!root) return fail(path_error("Cannot inspect filesystem root ownership", root.error(), "/"));
     root_owner_ = root->st_uid;
+    effective_user_ = ::geteuid();
   }
-  const uid_t effective_user = ::geteuid();
+  const uid_t effective_user = effective_user_;
   std::string path = absolute_path;
   for (;;) {
     const auto status = sys::lstat(path);

@@ -80,7 +80,8 @@ class AncestorChecker {
 
  private:
   bool is_private_group(uid_t owner, gid_t group);
-  std::optional<uid_t> root_owner_;
+  std::optional<uid_t> root_owner_;  // both learnt once per backup
+  uid_t effective_user_ = 0;
   std::map<std::pair<uid_t, gid_t>, bool> private_groups_;
 };
 
