@@ -278,6 +278,24 @@ bool handle_shortcut(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
     if (ui.edit_file_contents && !dialog_open) act(ui, UiAction::OpenContentSettings, now_ms);
     return true;
   }
+  // The review pane's buttons from the keyboard, so that a preview can be paged
+  // and applied without a mouse: Control+Return opens the confirmation (under the
+  // Apply button's own enabling rule), Control+Page Up/Down turn the pages.
+  if (has(key, kModifierControl) && !dialog_open) {
+    switch (key.keysym) {
+      case XK_Return:
+        act(ui, UiAction::ApplyReviewedChanges, now_ms);
+        return true;
+      case XK_Prior:
+        act(ui, UiAction::PreviousPage, now_ms);
+        return true;
+      case XK_Next:
+        act(ui, UiAction::NextPage, now_ms);
+        return true;
+      default:
+        break;
+    }
+  }
   return false;
 }
 

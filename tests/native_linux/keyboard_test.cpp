@@ -190,6 +190,36 @@ TEST(KeyboardConfirmation, FocusOrderActivationAndTyping) {
   EXPECT_TRUE(ui.worker.apply_running);
 }
 
+TEST(KeyboardConfirmation, ControlKeysPageAndOpenTheConfirmationWithoutAMouse) {
+  FakeWorkers workers;
+  UiState ui = previewed_state(workers, plan_with(250, 0));
+  focus_field(ui, kFieldFind);
+  press(ui, key(XK_Next, kModifierControl));
+  press(ui, key(XK_Next, kModifierControl));
+  press(ui, key(XK_Next, kModifierControl));
+  EXPECT_EQ(shown_review_page(ui), 2U) << "three pages of 100, clamped at the last";
+  press(ui, key(XK_Prior, kModifierControl));
+  EXPECT_EQ(shown_review_page(ui), 1U);
+  EXPECT_EQ(ui.focused_field, kFieldFind) << "paging keeps the field focus";
+
+  press(ui, key(XK_Return, kModifierControl));
+  ASSERT_TRUE(ui.confirmation_open);
+  EXPECT_FALSE(ui.worker.apply_running) << "opening the confirmation applies nothing";
+  press(ui, key(XK_Return, kModifierControl));
+  EXPECT_FALSE(ui.confirmation_open) << "inside the dialog the key activates the focused Cancel";
+  EXPECT_FALSE(ui.worker.apply_running);
+}
+
+TEST(KeyboardConfirmation, ControlReturnOpensNothingWithoutAnApplicablePreview) {
+  UiState ui;
+  press(ui, key(XK_Return, kModifierControl));
+  EXPECT_FALSE(ui.confirmation_open);
+  FakeWorkers workers;
+  UiState empty = previewed_state(workers, plan_with(0, 0));
+  press(empty, key(XK_Return, kModifierControl));
+  EXPECT_FALSE(empty.confirmation_open);
+}
+
 TEST(KeyboardConfirmation, EscapeCancelsAndShortcutsStayBlocked) {
   int content_opened = 0;
   FakeWorkers workers;
