@@ -14,17 +14,23 @@ using Notice = std::string;
 // false = ASCII letters A-Z and a-z compare alike; nothing else is folded.
 enum class MatchCase : bool { Ignore = false, Exact = true };
 
-// Fallible reservation: false instead of an exception when memory cannot be had.
-template <class Buffer>
-[[nodiscard]] bool try_reserve(Buffer& buffer, std::size_t capacity) {
+// Runs an allocating step; false instead of an exception when memory cannot be had.
+template <class Allocate>
+[[nodiscard]] bool try_allocate(Allocate&& allocate) {
   try {
-    buffer.reserve(capacity);
+    allocate();
     return true;
   } catch (const std::bad_alloc&) {
     return false;
   } catch (const std::length_error&) {
     return false;
   }
+}
+
+// Fallible reservation.
+template <class Buffer>
+[[nodiscard]] bool try_reserve(Buffer& buffer, std::size_t capacity) {
+  return try_allocate([&] { buffer.reserve(capacity); });
 }
 
 }  // namespace tarnwick

@@ -12,6 +12,8 @@
 
 #include "common/text.h"
 #include "resource/deflate/deflate.h"
+#include "common/types.h"
+#include "resource/deflate/code_tables.h"
 
 namespace tarnwick {
 namespace {
@@ -30,15 +32,10 @@ constexpr std::size_t kMinMatchBytes = 3;
 constexpr std::size_t kMaxMatchBytes = 258;
 constexpr std::uint64_t kEmptySlot = UINT64_MAX;
 
-constexpr std::array<std::uint16_t, 29> kLengthBase = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                                       31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr std::array<std::uint8_t, 29> kLengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr std::array<std::uint16_t, 30> kDistanceBase = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                                         33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
-                                                         1025, 1537, 2049, 3073, 4097, 6145,  8193,  12289, 16385, 24577};
-constexpr std::array<std::uint8_t, 30> kDistanceExtra = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,
-                                                         6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+using deflate_tables::kDistanceBase;
+using deflate_tables::kDistanceExtra;
+using deflate_tables::kLengthBase;
+using deflate_tables::kLengthExtra;
 
 constexpr std::uint32_t reverse_bits(std::uint32_t code, unsigned length) {
   std::uint32_t reversed = 0;
@@ -226,25 +223,22 @@ Result<std::string> fixed_huffman_pass(std::string_view input, std::uint64_t cap
   std::fill_n(table.get(), kMatchTableEntries, kEmptySlot);
   std::string output;
   bool exceeded = false;
-  try {
+  const bool allocated = try_allocate([&] {
     output.resize_and_overwrite(static_cast<std::size_t>(cap), [&](char* data, std::size_t) {
       BitWriter writer(data, static_cast<std::size_t>(cap));
       encode_fixed_block(reinterpret_cast<const std::uint8_t*>(input.data()), input.size(), table.get(), writer);
       exceeded = writer.exceeded();
       return exceeded ? 0 : writer.length();
     });
-  } catch (const std::bad_alloc&) {
-    return fail(kOutputMemoryMessage);
-  } catch (const std::length_error&) {
-    return fail(kOutputMemoryMessage);
-  }
+  });
+  if (!allocated) return fail(kOutputMemoryMessage);
   if (exceeded) return fail(kExceedsLimitMessage);
   return output;
 }
 
 Result<std::string> stored_form(std::string_view input, std::uint64_t size) {
   std::string output;
-  try {
+  const bool allocated = try_allocate([&] {
     output.resize_and_overwrite(static_cast<std::size_t>(size), [&](char* data, std::size_t) {
       std::size_t written = 0;
       std::size_t offset = 0;
@@ -262,11 +256,8 @@ Result<std::string> stored_form(std::string_view input, std::uint64_t size) {
       } while (offset < input.size());
       return written;
     });
-  } catch (const std::bad_alloc&) {
-    return fail(kStoredMemoryMessage);
-  } catch (const std::length_error&) {
-    return fail(kStoredMemoryMessage);
-  }
+  });
+  if (!allocated) return fail(kStoredMemoryMessage);
   return output;
 }
 

@@ -12,6 +12,8 @@
 
 #include "common/text.h"
 #include "resource/deflate/deflate.h"
+#include "common/types.h"
+#include "resource/deflate/code_tables.h"
 
 namespace tarnwick {
 namespace {
@@ -82,15 +84,10 @@ constexpr std::uint64_t kMaxStoredBytePosition = 1ull << 61;
 constexpr std::uint64_t kMaxExpansionPerInputByte = 1032;
 constexpr std::uint64_t kExpansionSlackBytes = 258;
 
-constexpr std::array<std::uint16_t, 29> kLengthBase = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                                       31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr std::array<std::uint8_t, 29> kLengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr std::array<std::uint16_t, 30> kDistanceBase = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                                         33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
-                                                         1025, 1537, 2049, 3073, 4097, 6145,  8193,  12289, 16385, 24577};
-constexpr std::array<std::uint8_t, 30> kDistanceExtra = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,
-                                                         6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+using deflate_tables::kDistanceBase;
+using deflate_tables::kDistanceExtra;
+using deflate_tables::kLengthBase;
+using deflate_tables::kLengthExtra;
 constexpr std::array<std::uint8_t, kCodeLengthSymbols> kCodeLengthOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                                            11, 4,  12, 3, 13, 2, 14, 1, 15};
 
@@ -511,17 +508,14 @@ Result<Inflated> inflate_raw(std::string_view input, std::uint64_t output_limit)
   Inflated result;
   BitReader reader(input);
   Fault fault = Fault::None;
-  try {
+  const bool allocated = try_allocate([&] {
     result.bytes.resize_and_overwrite(static_cast<std::size_t>(room), [&](char* data, std::size_t capacity) {
       Output output(data, capacity, output_limit);
       fault = inflate_blocks(reader, output);
       return fault == Fault::None ? output.length() : 0;
     });
-  } catch (const std::bad_alloc&) {
-    return fail(fault_message(Fault::CannotReserve));
-  } catch (const std::length_error&) {
-    return fail(fault_message(Fault::CannotReserve));
-  }
+  });
+  if (!allocated) return fail(fault_message(Fault::CannotReserve));
   if (fault != Fault::None) return fail(fault_message(fault));
   result.bits_consumed = reader.bit_position();
   return result;
