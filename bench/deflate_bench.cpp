@@ -16,6 +16,7 @@
 #include "resource/deflate/deflate.h"
 #include "resource/resource.h"
 #include "resource/rsc7.h"
+#include "resource/deflate/zlib_oracle.h"
 
 namespace {
 
@@ -88,20 +89,6 @@ std::string sample_pages() {
   return pages;
 }
 
-std::string zlib_deflate(const std::string& input, int level) {
-  z_stream stream{};
-  deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&stream, input.size()), '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
-  stream.avail_in = static_cast<uInt>(input.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = static_cast<uInt>(out.size());
-  deflate(&stream, Z_FINISH);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
-}
-
 struct Corpus {
   std::string pages;
   std::string stream;  // zlib level 6, as resource tools write them
@@ -110,19 +97,19 @@ struct Corpus {
 const Corpus& corpus(int which) {
   static const Corpus synthetic = [] {
     Corpus c{synthetic_pages(64u << 20), {}};
-    c.stream = zlib_deflate(c.pages, 6);
+    c.stream = tarnwick::testing::zlib_deflate_raw(c.pages, 6);
     return c;
   }();
   static const Corpus samples = [] {
     Corpus c{sample_pages(), {}};
-    c.stream = zlib_deflate(c.pages, 6);
+    c.stream = tarnwick::testing::zlib_deflate_raw(c.pages, 6);
     return c;
   }();
   static const Corpus noise = [] {
     std::mt19937 random(7);
     Corpus c{std::string(64u << 20, '\0'), {}};
     for (char& byte : c.pages) byte = static_cast<char>(random());
-    c.stream = zlib_deflate(c.pages, 6);
+    c.stream = tarnwick::testing::zlib_deflate_raw(c.pages, 6);
     return c;
   }();
   if (which == 2) return noise;
@@ -183,7 +170,7 @@ void deflate_zlib_level1(benchmark::State& state) {
   if (skip_if_empty(state, c)) return;
   std::size_t compressed = 0;
   for (auto _ : state) {
-    const std::string result = zlib_deflate(c.pages, 1);
+    const std::string result = tarnwick::testing::zlib_deflate_raw(c.pages, 1);
     compressed = result.size();
     benchmark::DoNotOptimize(result);
   }
