@@ -274,13 +274,13 @@ Result<void> check_folder_holds_only_copies(const BackupState& state, const std:
     if (!listed) return fail(path_error(lead, listed.error(), backup));
     if (!listed->has_value()) break;
     ++listed_count;
-    const std::string source =
-        (source_folder.ends_with('/') ? source_folder : source_folder + "/") + (*listed)->name;
+    std::string source = source_folder.ends_with('/') ? source_folder : source_folder + "/";
+    source.append((*listed)->name);
     const auto found = std::lower_bound(state.record.begin(), state.record.end(), source, less);
     const auto child = static_cast<std::size_t>(found - state.record.begin());
     if (found == state.record.end() || found->path != source || !state.created[child] ||
         state.created[child]->inode != (*listed)->inode) {
-      return fail(path_form(lead, "snapshot refused", backup + "/" + (*listed)->name));
+      return fail(path_form(lead, "snapshot refused", backup + "/" + std::string((*listed)->name)));
     }
   }
   if (listed_count != expected_count) return fail(path_form(lead, "snapshot refused", backup));

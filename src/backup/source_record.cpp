@@ -102,7 +102,8 @@ Result<std::vector<BackupEntry>> record_source(const std::string& target) {
       if (record.size() >= kMaxEntries) {
         return fail("Complete backup exceeds 50,000 entries; no source files were changed.");
       }
-      std::string child = folder + "/" + (*listed)->name;
+      std::string child = folder + "/";
+      child.append((*listed)->name);
       path_storage = saturating_add(path_storage, child.size());
       if (path_storage > kMaxPathStorageBytes) return fail("Complete backup path storage exceeds 16 MiB.");
       SnapshotIdentity identity = TRY(inspect_source_entry(child));

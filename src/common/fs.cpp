@@ -161,11 +161,15 @@ SysResult<struct stat> fstat(int fd) {
   return status;
 }
 
-SysResult<struct stat> fstatat(int directory_fd, const std::string& path, int flags) {
+SysResult<struct stat> fstatat(int directory_fd, const char* path, int flags) {
   if (const int error = injected_error(Call::Fstatat)) return failure<struct stat>(error);
   struct stat status {};
-  if (::fstatat(directory_fd, path.c_str(), &status, flags) != 0) return failure<struct stat>(errno);
+  if (::fstatat(directory_fd, path, &status, flags) != 0) return failure<struct stat>(errno);
   return status;
+}
+
+SysResult<struct stat> fstatat(int directory_fd, const std::string& path, int flags) {
+  return fstatat(directory_fd, path.c_str(), flags);
 }
 
 SysResult<struct statx> statx(int directory_fd, const std::string& path, int flags, unsigned mask) {
@@ -200,7 +204,7 @@ SysResult<std::optional<Directory::Entry>> Directory::next() {
     }
     const std::string_view name(entry->d_name);
     if (name == "." || name == "..") continue;
-    return std::optional<Entry>(Entry{std::string(name), entry->d_type, entry->d_ino});
+    return std::optional<Entry>(Entry{name, entry->d_type, entry->d_ino});
   }
 }
 

@@ -14,6 +14,7 @@
 #include <expected>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace tarnwick::sys {
@@ -80,13 +81,14 @@ SysResult<off_t> lseek(int fd, off_t offset, int whence);
 SysResult<struct stat> lstat(const std::string& path);
 SysResult<struct stat> fstat(int fd);
 SysResult<struct stat> fstatat(int directory_fd, const std::string& path, int flags);
+SysResult<struct stat> fstatat(int directory_fd, const char* path, int flags);
 SysResult<struct statx> statx(int directory_fd, const std::string& path, int flags, unsigned mask);
 
 // A directory stream (opendir/readdir/closedir). "." and ".." are skipped.
 class Directory {
  public:
   struct Entry {
-    std::string name;
+    std::string_view name;  // valid until the next call
     unsigned char type;  // d_type; DT_UNKNOWN when the filesystem does not say
     ino_t inode;
   };
