@@ -29,6 +29,46 @@ Result<std::size_t> read_into(int fd, char* buffer, std::size_t size, const std:
   return filled;
 }
 
+// The order of sibling paths by the bytes of their names. Siblings share the
+// folder prefix (its length given) and usually a stem ("document-00017.txt"), so each is sorted by
+// the eight bytes after the prefix all names share, read as a big-endian
+// number, and only names equal there are compared further.
+std::vector<std::uint32_t> byte_order_of_names(const std::vector<std::string>& paths, std::size_t folder_prefix) {
+  if (paths.empty()) return {};
+  const std::string_view first = paths.front();
+  std::size_t shared = first.size();
+  for (const std::string& path : paths) {
+    const std::size_t limit = std::min(shared, path.size());
+    std::size_t same = folder_prefix;
+    while (same < limit && path[same] == first[same]) ++same;
+    shared = same;
+  }
+  struct Keyed {
+    std::uint64_t key;
+    std::uint32_t at;
+  };
+  std::vector<Keyed> keyed;
+  keyed.reserve(paths.size());
+  for (std::size_t at = 0; at < paths.size(); ++at) {
+    std::uint64_t key = 0;
+    for (std::size_t k = 0; k < 8; ++k) {
+      const std::size_t byte = shared + k;
+      key = (key << 8) | (byte < paths[at].size() ? static_cast<unsigned char>(paths[at][byte]) : 0);
+    }
+    keyed.push_back(Keyed{key, static_cast<std::uint32_t>(at)});
+  }
+  // A name ending inside the key reads as zero bytes there, as a NUL it cannot
+  // hold would; equal keys then fall back to comparing the rest of the paths.
+  std::sort(keyed.begin(), keyed.end(), [&](const Keyed& a, const Keyed& b) {
+    if (a.key != b.key) return a.key < b.key;
+    return std::string_view(paths[a.at]).substr(shared) < std::string_view(paths[b.at]).substr(shared);
+  });
+  std::vector<std::uint32_t> order;
+  order.reserve(keyed.size());
+  for (const Keyed& entry : keyed) order.push_back(entry.at);
+  return order;
+}
+
 }  // namespace
 
 FileIdentity identity_of(const struct stat& status) {
@@ -86,24 +126,22 @@ Result<std::vector<std::string>> list_folder(const std::string& folder) {
 Result<OpenListing> list_open_folder(const std::string& folder) {
   auto directory = sys::opendir(folder);
   if (!directory) return fail(path_error("Cannot read folder", directory.error(), folder));
-  std::vector<std::string> children;
+  std::vector<std::string> unsorted;
   std::uint64_t path_bytes = 0;
   for (;;) {
     auto entry = directory->next();
     if (!entry) return fail(path_error("Cannot enumerate folder", entry.error(), folder));
     if (!entry->has_value()) break;
-    if (children.size() >= limits::kMaxFolderChildren) return fail(std::string(limits::kFolderTooLarge));
+    if (unsorted.size() >= limits::kMaxFolderChildren) return fail(std::string(limits::kFolderTooLarge));
     std::string child = join_path(folder, (*entry)->name);
     path_bytes = saturating_add(path_bytes, child.size());
     if (path_bytes > limits::kMaxFolderPathBytes) return fail(std::string(limits::kFolderPathsTooLarge));
-    children.push_back(std::move(child));
+    unsorted.push_back(std::move(child));
   }
-  // Children of one folder share the prefix, so byte order of the paths is
-  // byte order of the names, which is compared without the prefix.
-  const std::size_t prefix = children.empty() ? 0 : children.front().size() - last_component(children.front()).size();
-  std::sort(children.begin(), children.end(), [prefix](const std::string& a, const std::string& b) {
-    return std::string_view(a).substr(prefix) < std::string_view(b).substr(prefix);
-  });
+  std::vector<std::string> children;
+  children.reserve(unsorted.size());
+  const std::size_t folder_prefix = folder.size() + (folder.ends_with('/') ? 0 : 1);
+  for (const std::size_t at : byte_order_of_names(unsorted, folder_prefix)) children.push_back(std::move(unsorted[at]));
   return OpenListing{std::move(*directory), std::move(children)};
 }
 

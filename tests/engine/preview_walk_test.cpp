@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <random>
 
 #include "engine/preview_support.h"
+#include "engine/scan.h"
 #include "support/temp_tree.h"
 
 namespace tarnwick {
@@ -46,6 +49,34 @@ TEST(PreviewWalk, DepthFirstInByteOrderWithRecordsAndChanges) {
   EXPECT_EQ(plan.scan_records[4].own_renamed_path, root + "/b/new-inner.txt");
   EXPECT_EQ(plan.scan_records[4].depth, 2u);
   EXPECT_FALSE(plan.scan_records[4].original_bytes.has_value()) << "contents are not read when editing is off";
+}
+
+// Siblings sharing long stems, names that are prefixes of others, bytes above
+// 0x7F and names ending inside the first eight bytes after the shared stem.
+TEST(FolderListing, ByteOrderOfNamesSharingLongStems) {
+  TempDir dir;
+  const std::string folder = dir.folder("f");
+  Strings expected;
+  const auto add = [&](const std::string& name) {
+    if (std::find(expected.begin(), expected.end(), folder + "/" + name) != expected.end()) return;
+    dir.file("f/" + name);
+    expected.push_back(folder + "/" + name);
+  };
+  for (const char* name : {"document-0001.txt", "document-00010.txt", "document-0001", "document-0001.txt.bak",
+                           "document-", "documenu", "d", "document-\xff", "document-\xc3\xa9", "document-0001.tx"}) {
+    add(name);
+  }
+  std::mt19937 random(77);
+  const std::string alphabet = "ab-.\x80\xff";
+  for (int i = 0; i < 300; ++i) {
+    std::string name = i % 2 == 0 ? "document-" : "document-ab";
+    for (int length = static_cast<int>(random() % 14); length > 0; --length) name += alphabet[random() % alphabet.size()];
+    if (name.back() != '.') add(name);
+  }
+  std::sort(expected.begin(), expected.end());
+  const auto listed = list_folder(folder);
+  ASSERT_TRUE(listed.has_value()) << listed.error();
+  EXPECT_EQ(*listed, expected);
 }
 
 TEST(PreviewWalk, FinalPathsFollowRenamedAncestors) {
