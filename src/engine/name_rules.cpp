@@ -2,9 +2,13 @@
 // final path lengths, and no two entries ending with one name.
 #include "engine/name_rules.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <functional>
+#include <optional>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "common/fs.h"
@@ -78,53 +82,128 @@ Result<void> FinalPathBudget::add(std::string_view final_path) {
 
 namespace {
 
-// Open addressing from the 64-bit hash of a key to the record that holds the
-// key now. Keys themselves are not stored: 50,000 of them would be megabytes
-// of fresh memory, and a hash match is confirmed by recomputing the one key.
-class CollisionTable {
+// Each record's key is the full lower-casing of its own-renamed path. A
+// separator is neither cased nor case-ignorable, so lower-casing never looks
+// across one: a key is its parent's key, a separator, and the name's key. The
+// hash is built the same way, so each folder's key is hashed once for all of
+// its children, and keys that share a parent key (only those can be equal) go
+// to one small table of their own, which stays in cache while the folder's
+// children are checked.
+class CollisionIndex {
  public:
-  explicit CollisionTable(std::size_t records) {
-    std::size_t capacity = 16;
-    while (capacity < records * 2) capacity *= 2;
-    slots_.assign(capacity, Slot{});
+  explicit CollisionIndex(std::span<const ScanRecord> records) : records_(records) {}
+
+  // The record that already holds the key of records[index], or none after
+  // records[index] became its holder.
+  std::optional<std::size_t> claim(std::size_t index) {
+    const std::string_view path = records_[index].own_renamed_path;
+    const std::string_view name = last_component(path);
+    const std::string_view parent = path.size() - name.size() == 1 ? path.substr(0, 1) : path.substr(0, path.size() - name.size() - 1);
+    const Folder folder = folder_of(parent);
+    const std::uint64_t hash = mix(folder.hash, hash_of_key(name));
+    Table& table = tables_[folder.table];
+    if ((table.used + 1) * 2 > table.slots.size()) grow(table);
+    Slot& slot = find(table, hash, index);
+    if (slot.record_plus_one != 0) return slot.record_plus_one - 1;
+    slot = Slot{hash, index + 1};
+    table.used += 1;
+    return std::nullopt;
   }
 
+ private:
   struct Slot {
     std::uint64_t hash = 0;
     std::size_t record_plus_one = 0;  // 0 = empty
   };
+  // Open addressing from the 64-bit hash of a key to the record holding it.
+  // Keys themselves are not stored; a hash match is confirmed by recomputing both.
+  struct Table {
+    std::vector<Slot> slots;
+    std::size_t used = 0;
+  };
+  struct Folder {
+    std::string_view path;
+    std::uint64_t hash;
+    std::size_t table;
+  };
 
-  // The slot holding this key, or the empty slot where it belongs.
-  Slot& find(std::uint64_t hash, std::string_view key, std::span<const ScanRecord> records, std::string& scratch) {
-    for (std::size_t at = hash & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
-      Slot& slot = slots_[at];
+  Slot& find(Table& table, std::uint64_t hash, std::size_t index) {
+    const std::size_t mask = table.slots.size() - 1;
+    bool key_known = false;
+    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+      Slot& slot = table.slots[at];
       if (slot.record_plus_one == 0) return slot;
       if (slot.hash != hash) continue;
-      lower_case_key_into(records[slot.record_plus_one - 1].own_renamed_path, scratch);
-      if (scratch == key) return slot;
+      if (!key_known) lower_case_key_into(records_[index].own_renamed_path, key_);
+      key_known = true;
+      lower_case_key_into(records_[slot.record_plus_one - 1].own_renamed_path, other_key_);
+      if (other_key_ == key_) return slot;
     }
   }
 
- private:
-  std::vector<Slot> slots_;
+  static void grow(Table& table) {
+    const std::size_t capacity = std::max<std::size_t>(16, table.slots.size() * 2);
+    std::vector<Slot> old = std::exchange(table.slots, std::vector<Slot>(capacity));
+    const std::size_t mask = table.slots.size() - 1;
+    for (const Slot& slot : old) {
+      if (slot.record_plus_one == 0) continue;
+      std::size_t at = slot.hash & mask;
+      while (table.slots[at].record_plus_one != 0) at = (at + 1) & mask;
+      table.slots[at] = slot;
+    }
+  }
+
+  static bool is_within(std::string_view path, std::string_view folder) {
+    return path.starts_with(folder) &&
+           (path.size() == folder.size() || folder == "/" || path[folder.size()] == '/');
+  }
+
+  // Records come in walk order, so the folders in use form one chain from
+  // the target down: a stack of them serves each record with one comparison.
+  Folder folder_of(std::string_view path) {
+    if (!folders_.empty() && folders_.back().path == path) return folders_.back();
+    while (!folders_.empty() && !is_within(path, folders_.back().path)) folders_.pop_back();
+    if (folders_.empty() || folders_.back().path != path) {
+      const std::uint64_t hash =
+          path == "/" ? hash_of_key({}) : mix(folder_of(parent_path(path)).hash, hash_of_key(last_component(path)));
+      const auto [entry, added] = table_of_key_.try_emplace(hash, tables_.size());
+      if (added) tables_.emplace_back();
+      folders_.push_back(Folder{path, hash, entry->second});
+    }
+    return folders_.back();
+  }
+
+  std::uint64_t hash_of_key(std::string_view name) {
+    lower_case_key_into(name, key_);
+    return std::hash<std::string_view>{}(key_);
+  }
+
+  static std::uint64_t mix(std::uint64_t parent, std::uint64_t name) {
+    std::uint64_t hash = parent ^ (name + 0x9E3779B97F4A7C15u + (parent << 6) + (parent >> 2));
+    hash ^= hash >> 33;
+    hash *= 0xFF51AFD7ED558CCDu;
+    hash ^= hash >> 33;
+    return hash;
+  }
+
+  std::span<const ScanRecord> records_;
+  std::vector<Folder> folders_;
+  std::vector<Table> tables_;
+  std::unordered_map<std::uint64_t, std::size_t> table_of_key_;  // parent key's hash -> its table
+  std::string key_;
+  std::string other_key_;
 };
 
 }  // namespace
 
 Result<void> check_collisions_and_destinations(std::span<const ScanRecord> records) {
-  CollisionTable table(records.size());
-  std::string key;
-  std::string scratch;
-  for (std::size_t index = 0; index < records.size(); ++index) {
-    const ScanRecord& record = records[index];
-    lower_case_key_into(record.own_renamed_path, key);
-    const std::uint64_t hash = std::hash<std::string_view>{}(key);
-    CollisionTable::Slot& slot = table.find(hash, key, records, scratch);
-    if (slot.record_plus_one != 0 && records[slot.record_plus_one - 1].original_path != record.original_path) {
-      return fail("Two entries would share the same name: " + lossy_utf8(records[slot.record_plus_one - 1].original_path) +
-                  " and " + lossy_utf8(record.original_path) + ".");
+  CollisionIndex index(records);
+  for (std::size_t at = 0; at < records.size(); ++at) {
+    const ScanRecord& record = records[at];
+    if (const auto holder = index.claim(at); holder && records[*holder].original_path != record.original_path) {
+      return fail("Two entries would share the same name: " + lossy_utf8(records[*holder].original_path) + " and " +
+                  lossy_utf8(record.original_path) + ".");
     }
-    slot = CollisionTable::Slot{hash, index + 1};
     if (record.own_renamed_path == record.original_path) continue;
     const auto probe = sys::lstat(record.own_renamed_path);
     if (probe) {

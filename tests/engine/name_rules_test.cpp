@@ -1,6 +1,11 @@
 // Resulting names, collision keys, final paths and the destination probe.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <random>
+
+#include "common/text.h"
 #include "engine/name_rules.h"
 #include "engine/unicode_text.h"
 #include "support/temp_tree.h"
@@ -111,6 +116,71 @@ TEST(CollisionRule, FirstRecordNamedFirstAndTheDestinationProbed) {
   const std::vector<ScanRecord> unprobeable = {record("x", "plain-file/y")};
   EXPECT_EQ(check_collisions_and_destinations(unprobeable).error(),
             "Cannot verify destination: Not a directory (os error 20)\nPath: " + dir / "plain-file/y");
+}
+
+// Keys are built from the parent's key and the name's key; the rule itself is
+// stated on whole lower-cased paths. Random records over names that fold onto
+// each other (final sigma, Kelvin sign, dotted I, invalid bytes) must give the
+// same verdict as that statement, whatever the order of the records.
+TEST(CollisionRule, AgreesWithWholePathKeysOnRandomRecords) {
+  testing::TempDir dir;
+  const std::string base = dir / "absent";  // nothing below exists: every destination probe finds nothing
+  const std::string names[] = {"a",    "A",      "\xce\xa3",          "\xcf\x83",  "\xcf\x82",
+                               "\xce\x9f\xce\xa3", "\xce\xbf\xcf\x82", "\xce\xbf\xcf\x83", "\xe2\x84\xaa", "k",
+                               "K",    "\xc4\xb0",     "i\xcc\x87",         "\xff",      "x\xfe",
+                               "Report.txt", "report.TXT"};
+  std::mt19937 random(8081);
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(names) - 1);
+  std::uniform_int_distribution<int> depth(1, 3);
+  int collisions = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<ScanRecord> records;
+    std::map<std::string, int> originals;
+    const int count = 2 + round % 14;
+    for (int i = 0; i < count; ++i) {
+      std::string parent = base;
+      for (int level = depth(random); level > 1; --level) parent += "/" + std::string(names[pick(random)]);
+      ScanRecord record;
+      record.original_path = parent + "/" + names[pick(random)];
+      if (originals[record.original_path]++ > 0) continue;
+      record.own_renamed_path = random() % 3 == 0 ? parent + "/" + names[pick(random)] : record.original_path;
+      records.push_back(std::move(record));
+    }
+    if (round % 2 == 1) std::sort(records.begin(), records.end(), [](const ScanRecord& a, const ScanRecord& b) {
+      return a.original_path < b.original_path;
+    });
+
+    std::string expected;
+    std::map<std::string, std::size_t> holders;
+    for (std::size_t i = 0; i < records.size() && expected.empty(); ++i) {
+      const auto [holder, added] = holders.try_emplace(lower_case_key(records[i].own_renamed_path), i);
+      if (!added && records[holder->second].original_path != records[i].original_path) {
+        expected = "Two entries would share the same name: " + lossy_utf8(records[holder->second].original_path) +
+                   " and " + lossy_utf8(records[i].original_path) + ".";
+      }
+    }
+    const auto verdict = check_collisions_and_destinations(records);
+    ASSERT_EQ(verdict ? std::string() : verdict.error(), expected) << "round " << round;
+    collisions += expected.empty() ? 0 : 1;
+  }
+  EXPECT_GT(collisions, 500) << "the names should fold onto each other often";
+}
+
+// A renamed folder keeps its children's keys under its unchanged path, so they
+// still meet the children of a folder whose name differs from it only in case.
+TEST(CollisionRule, ChildrenOfCaseTwinFoldersMeetEvenWhenOneFolderIsRenamed) {
+  const auto record = [](const std::string& original, const std::string& renamed) {
+    ScanRecord r;
+    r.original_path = original;
+    r.own_renamed_path = renamed;
+    return r;
+  };
+  const std::vector<ScanRecord> records = {record("/absent-root/X/Foo", "/absent-root/X/bar"),
+                                           record("/absent-root/X/Foo/a", "/absent-root/X/Foo/a"),
+                                           record("/absent-root/X/FOO", "/absent-root/X/FOO"),
+                                           record("/absent-root/X/FOO/A", "/absent-root/X/FOO/A")};
+  EXPECT_EQ(check_collisions_and_destinations(records).error(),
+            "Two entries would share the same name: /absent-root/X/Foo/a and /absent-root/X/FOO/A.");
 }
 
 }  // namespace
