@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,6 +56,21 @@ struct TextReplacement {
 Result<TextReplacement> replace_literal_text(std::string_view text, std::string_view find,
                                              std::string_view replacement, MatchCase match_case,
                                              std::uint64_t output_limit);
+
+class BytePattern;
+// A find text prepared once for many short texts, such as every name of a
+// walk, most of which do not hold it: answers whether replace_literal_text
+// would find a match, without taking any memory per text.
+class LiteralFinder {
+ public:
+  LiteralFinder(std::string_view find, MatchCase match_case);
+  LiteralFinder(LiteralFinder&&) noexcept;
+  ~LiteralFinder();
+  bool occurs_in(std::string_view text) const;
+
+ private:
+  std::unique_ptr<const BytePattern> pattern_;
+};
 
 struct BinaryLiterals {
   std::string find;

@@ -59,4 +59,19 @@ Result<TextReplacement> replace_literal_text(std::string_view text, std::string_
   return TextReplacement{std::move(result), count};
 }
 
+LiteralFinder::LiteralFinder(std::string_view find, MatchCase match_case)
+    : pattern_(std::make_unique<const BytePattern>(find,
+                                                   match_case == MatchCase::Ignore ? FoldAsciiCase::Yes : FoldAsciiCase::No)) {}
+LiteralFinder::LiteralFinder(LiteralFinder&&) noexcept = default;
+LiteralFinder::~LiteralFinder() = default;
+
+bool LiteralFinder::occurs_in(std::string_view text) const {
+  // An empty find text is for replace_literal_text to refuse.
+  if (pattern_->size() == 0) return true;
+  if (text.size() < pattern_->size()) return false;
+  bool found = false;
+  pattern_->scan(text, [&](std::size_t) { found = true; });
+  return found;
+}
+
 }  // namespace tarnwick

@@ -96,6 +96,7 @@ class PreviewWalk {
       : request_(request),
         filter_(std::move(filter)),
         match_case_(request.match_case ? MatchCase::Exact : MatchCase::Ignore),
+        finder_(request.find, match_case_),
         content_options_{request.encoding, request.resizable_binary ? Resizable::Yes : Resizable::No,
                          request.content_mode} {}
 
@@ -183,6 +184,7 @@ class PreviewWalk {
       plan_.notices.push_back("Skipped non-Unicode name: " + lossy_utf8(path));
       return {};
     }
+    if (!finder_.occurs_in(name)) return {};
     const TextReplacement replaced = TRY(replace_literal_text(name, request_.find, request_.replacement, match_case_,
                                                               limits::kMaxReplacedNameBytes));
     if (replaced.text == name) return {};
@@ -237,6 +239,7 @@ class PreviewWalk {
       return fail(path_form("A matching entry is read-only", "change its permissions or exclude it before previewing",
                             record.original_path));
     }
+    if (name_changes && record.identity.is_folder) renamed_folders_.emplace(record.original_path, record.own_renamed_path);
     plan_.changes.push_back(ChangeEntry{record.original_path, record.own_renamed_path, std::move(visit.summary),
                                         visit.name_matches + visit.content_matches, record.identity.is_folder,
                                         name_changes, content_changes, content_changes && visit.binary});
@@ -259,10 +262,12 @@ class PreviewWalk {
     // Reverse order, so that the smallest child is taken next.
     stack_.reserve(stack_.size() + record.folder_listing->size());
     const int folder_fd = listing.directory.fd();
-    std::string name;
+    // Every child is the folder's path, a separator unless that is "/", and
+    // the name, which ends the string: probed by name relative to the folder.
+    const std::size_t prefix = record.original_path.size() + (record.original_path.ends_with('/') ? 0 : 1);
     for (auto child = record.folder_listing->rbegin(); child != record.folder_listing->rend(); ++child) {
-      name.assign(last_component(*child));
-      stack_.push_back(Pending{&*child, record.depth + 1, sys::fstatat(folder_fd, name, AT_SYMLINK_NOFOLLOW)});
+      stack_.push_back(
+          Pending{&*child, record.depth + 1, sys::fstatat(folder_fd, child->c_str() + prefix, AT_SYMLINK_NOFOLLOW)});
     }
     pending_bytes_ += child_bytes;
     return {};
@@ -272,13 +277,14 @@ class PreviewWalk {
   // 4096 bytes or more only yields the system's "File name too long", while the
   // rule names the problem and its remedy.
   Result<void> finish() {
-    RenameMap renames;
-    for (const ScanRecord& record : plan_.scan_records) {
-      if (record.own_renamed_path != record.original_path) renames.emplace(record.original_path, record.own_renamed_path);
-    }
+    // Each change already holds its own-renamed path, which is final unless
+    // a folder above it is renamed too.
     FinalPathBudget budget;
     for (ChangeEntry& change : plan_.changes) {
-      change.final_path = final_path_through(change.original_path, renames);
+      if (!renamed_folders_.empty()) {
+        change.final_path = join_path(final_path_through(parent_path(change.original_path), renamed_folders_),
+                                      last_component(change.final_path));
+      }
       TRY(budget.add(change.final_path));
     }
     return check_collisions_and_destinations(plan_.scan_records);
@@ -287,9 +293,11 @@ class PreviewWalk {
   const OperationRequest& request_;
   const ExtensionFilter filter_;
   const MatchCase match_case_;
+  const LiteralFinder finder_;  // most names hold no match: they need no replacement
   const ContentOptions content_options_;
   PreviewPlan plan_;
   std::vector<Pending> stack_;
+  RenameMap renamed_folders_;  // only folders can be ancestors of another entry
   std::uint64_t examined_bytes_ = 0;
   std::uint64_t pending_bytes_ = 0;
   std::uint64_t content_bytes_ = 0;

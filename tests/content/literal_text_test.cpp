@@ -56,6 +56,7 @@ TEST(ReplaceLiteralText, AgreesWithReferenceOnRandomInputs) {
     const std::string replacement = random_text(random, alphabet, 4);
     const MatchCase match_case = round % 2 == 0 ? MatchCase::Exact : MatchCase::Ignore;
     const TextReplacement expected = reference_replace(text, find, replacement, match_case);
+    EXPECT_EQ(LiteralFinder(find, match_case).occurs_in(text), expected.count > 0) << text << " / " << find;
 
     // Limits exactly at and just below the result length.
     const auto at_limit = replace_literal_text(text, find, replacement, match_case, expected.text.size());
