@@ -100,7 +100,7 @@ bool AncestorChecker::is_private_group(uid_t owner, gid_t group) {
   return is_private;
 }
 
-Result<void> AncestorChecker::check(const std::string& absolute_path) {
+Result<struct stat> AncestorChecker::check(const std::string& absolute_path, const FreshProbes& fresh) {
   if (!root_owner_) {
     const auto root = sys::lstat("/");
     if (!root) return fail(path_error("Cannot inspect filesystem root ownership", root.error(), "/"));
@@ -109,9 +109,12 @@ Result<void> AncestorChecker::check(const std::string& absolute_path) {
   }
   const uid_t effective_user = effective_user_;
   std::string path = absolute_path;
+  std::optional<struct stat> itself;
   for (;;) {
-    const auto status = sys::lstat(path);
+    const auto known = std::find_if(fresh.begin(), fresh.end(), [&](const FreshProbe& probe) { return probe.path == path; });
+    const auto status = known != fresh.end() ? sys::SysResult<struct stat>(known->status) : sys::lstat(path);
     if (!status) return fail(path_error("Cannot inspect backup path", status.error(), path));
+    if (!itself) itself = *status;
     if (S_ISLNK(status->st_mode)) return fail(path_form("Backup refused", "links are not supported", path));
     if (S_ISDIR(status->st_mode)) {
       const bool trusted_owner = status->st_uid == effective_user || status->st_uid == *root_owner_;
@@ -123,7 +126,7 @@ Result<void> AncestorChecker::check(const std::string& absolute_path) {
         return fail(path_form("Backup refused", kUnsafeAncestor, path));
       }
     }
-    if (path == "/" || path.find('/') == std::string::npos) return {};
+    if (path == "/" || path.find('/') == std::string::npos) return *itself;
     path = parent_path(path);
   }
 }
@@ -132,7 +135,8 @@ Result<void> AncestorChecker::check(const std::string& absolute_path) {
 
 Result<void> check_ancestor_safety(const std::string& path) {
   backup::AncestorChecker checker;
-  return checker.check(path);
+  TRY(checker.check(path));
+  return {};
 }
 
 }  // namespace tarnwick

@@ -72,11 +72,20 @@ bool is_same_or_inside(std::string_view path, std::string_view folder);
 std::string parent_path(std::string_view path);      // "/a/b" -> "/a", "/a" -> "/"
 std::string_view final_component(std::string_view path);  // "" for "/"
 
+// lstat results a caller took a moment ago, handed to the next check so that
+// the same path is not probed twice in a row. Never kept beyond that check.
+struct FreshProbe {
+  std::string path;
+  struct stat status;
+};
+using FreshProbes = std::vector<FreshProbe>;
+
 // check_ancestor_safety with the account look-ups of one backup kept, so each
 // owner's private group is looked up once per backup.
 class AncestorChecker {
  public:
-  Result<void> check(const std::string& absolute_path);
+  // Returns the lstat result of the path itself, the first one it probes.
+  Result<struct stat> check(const std::string& absolute_path, const FreshProbes& fresh = {});
 
  private:
   bool is_private_group(uid_t owner, gid_t group);
@@ -86,8 +95,9 @@ class AncestorChecker {
 };
 
 // Inspection of one source entry without following links; refusals carry the
-// backup's messages.
+// backup's messages. The second form inspects an lstat result just taken.
 Result<SnapshotIdentity> inspect_source_entry(const std::string& path);
+Result<SnapshotIdentity> inspect_source_entry(const std::string& path, const struct stat& status);
 
 // The sorted record of target and everything below it.
 Result<std::vector<BackupEntry>> record_source(const std::string& target);
@@ -121,11 +131,13 @@ struct BackupState {
   void index_record();
 };
 
-// The container is unchanged and every backup folder above entry index is the one this backup made.
-Result<void> check_container_and_parents(BackupState& state, std::size_t index);
+// The container is unchanged and every backup folder above entry index is the
+// one this backup made. With probes, its lstat results are added there for the
+// ancestor check that follows at once.
+Result<void> check_container_and_parents(BackupState& state, std::size_t index, FreshProbes* probes = nullptr);
 
 Result<sys::UniqueFd> open_completed_backup(AncestorChecker& checker, const std::string& backup_path,
-                                            const CreatedIdentity& created);
+                                            const CreatedIdentity& created, FreshProbes fresh = {});
 
 // Folder lifecycle.
 Result<std::string> reserve_backup_folder(const std::string& destination);

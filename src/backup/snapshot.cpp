@@ -192,11 +192,12 @@ Result<CopyTotals> copy_tree(BackupState& state, std::vector<char>& buffer) {
   CopyTotals totals;
   for (std::size_t index = 0; index < state.record.size(); ++index) {
     TRY(check_source_unchanged(state.checker, state.record[index]));
-    TRY(check_container_and_parents(state, index));
+    FreshProbes probes;
+    TRY(check_container_and_parents(state, index, &probes));
     const std::string backup = state.backup_path(index);
     path_storage = saturating_add(path_storage, backup.size());
     if (path_storage > kMaxPathStorageBytes) return fail("Backup destination path storage exceeds 16 MiB.");
-    TRY(state.checker.check(parent_path(backup)));
+    TRY(state.checker.check(parent_path(backup), probes));
     if (state.record[index].identity.is_directory) {
       TRY(copy_folder(state, index, backup));
     } else {
@@ -248,9 +249,10 @@ Result<void> verify_copy(BackupState& state, std::vector<char>& source_buffer, s
     const BackupEntry& entry = state.record[index];
     if (entry.identity.is_directory) continue;
     const sys::UniqueFd source = TRY(open_source(state.checker, entry));
-    TRY(check_container_and_parents(state, index));
+    FreshProbes probes;
+    TRY(check_container_and_parents(state, index, &probes));
     const sys::UniqueFd backup = TRY(open_completed_backup(state.checker, state.backup_path(index),
-                                                           state.created[index].value()));
+                                                           state.created[index].value(), std::move(probes)));
     TRY(compare_file(entry, source.get(), backup.get(), source_buffer, backup_buffer));
     TRY(check_open_source_unchanged(source.get(), entry));
   }
@@ -351,11 +353,12 @@ void BackupState::index_record() {
   }
 }
 
-Result<void> check_container_and_parents(BackupState& state, std::size_t index) {
+Result<void> check_container_and_parents(BackupState& state, std::size_t index, FreshProbes* probes) {
   const auto container = sys::lstat(state.container);
   if (!container || S_ISLNK(container->st_mode) || created_identity_of(*container) != state.container_identity) {
     return fail(path_form("Backup container identity changed", "operation stopped", state.container));
   }
+  if (probes != nullptr) probes->push_back(FreshProbe{state.container, *container});
   // The record is sorted, so the target is entry 0 and every other entry's chain ends there.
   for (std::size_t at = index; at != 0;) {
     const std::size_t parent = state.parents[at];
@@ -366,18 +369,20 @@ Result<void> check_container_and_parents(BackupState& state, std::size_t index) 
     if (!status || S_ISLNK(status->st_mode) || created_identity_of(*status) != *state.created[parent]) {
       return fail(path_form("Backup parent identity changed", "operation stopped", path));
     }
+    if (probes != nullptr) probes->push_back(FreshProbe{path, *status});
     at = parent;
   }
   return {};
 }
 
 Result<sys::UniqueFd> open_completed_backup(AncestorChecker& checker, const std::string& backup_path,
-                                            const CreatedIdentity& created) {
+                                            const CreatedIdentity& created, FreshProbes fresh) {
   const auto status = sys::lstat(backup_path);
   if (!status || S_ISLNK(status->st_mode) || created_identity_of(*status) != created) {
     return fail(path_form("Backup entry identity changed", "verification refused", backup_path));
   }
-  TRY(checker.check(backup_path));
+  fresh.push_back(FreshProbe{backup_path, *status});
+  TRY(checker.check(backup_path, fresh));
   auto fd = sys::open(backup_path, kReadOnlyNoFollow);
   if (!fd) return fail(path_error("Cannot open completed backup without following links", fd.error(), backup_path));
   const auto opened = sys::fstat(fd->get());

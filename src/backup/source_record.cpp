@@ -60,9 +60,13 @@ CreatedIdentity created_identity_of(const struct stat& status) {
 Result<SnapshotIdentity> inspect_source_entry(const std::string& path) {
   const auto status = sys::lstat(path);
   if (!status) return fail(path_error("Cannot inspect backup source", status.error(), path));
-  const mode_t mode = status->st_mode;
+  return inspect_source_entry(path, *status);
+}
+
+Result<SnapshotIdentity> inspect_source_entry(const std::string& path, const struct stat& status) {
+  const mode_t mode = status.st_mode;
   if (S_ISLNK(mode)) return fail(path_form("Backup refused", "links are not supported", path));
-  if (S_ISREG(mode) && status->st_nlink != 1) {
+  if (S_ISREG(mode) && status.st_nlink != 1) {
     return fail(path_form("Backup refused", "hardlinked files are not supported", path));
   }
   if (!S_ISREG(mode) && !S_ISDIR(mode)) {
@@ -78,7 +82,7 @@ Result<SnapshotIdentity> inspect_source_entry(const std::string& path) {
     return fail(path_form("Cannot preserve backup metadata",
                           "Backup refused: source has extended attributes or an ACL", path));
   }
-  return identity_of(*status);
+  return identity_of(status);
 }
 
 Result<std::vector<BackupEntry>> record_source(const std::string& target) {
@@ -116,8 +120,9 @@ Result<std::vector<BackupEntry>> record_source(const std::string& target) {
 }
 
 Result<void> check_source_unchanged(AncestorChecker& checker, const BackupEntry& entry) {
-  TRY(checker.check(entry.path));
-  const SnapshotIdentity now = TRY(inspect_source_entry(entry.path));
+  // The ancestor check's own probe of the entry is the inspection's.
+  const struct stat status = TRY(checker.check(entry.path));
+  const SnapshotIdentity now = TRY(inspect_source_entry(entry.path, status));
   if (now != entry.identity) {
     return fail(path_form("Backup source changed", "retry with an unchanged selection", entry.path));
   }
