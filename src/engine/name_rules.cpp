@@ -80,8 +80,6 @@ Result<void> FinalPathBudget::add(std::string_view final_path) {
   return {};
 }
 
-namespace {
-
 // Each record's key is the full lower-casing of its own-renamed path. A
 // separator is neither cased nor case-ignorable, so lower-casing never looks
 // across one: a key is its parent's key, a separator, and the name's key. The
@@ -89,129 +87,120 @@ namespace {
 // its children, and keys that share a parent key (only those can be equal) go
 // to one small table of their own, which stays in cache while the folder's
 // children are checked.
-class CollisionIndex {
- public:
-  explicit CollisionIndex(std::span<const ScanRecord> records) : records_(records) {}
+std::optional<std::size_t> CollisionIndex::claim(std::size_t index) {
+  const std::string_view path = record(index).own_renamed_path;
+  const std::string_view name = last_component(path);
+  const std::size_t parent_length = path.size() - name.size() == 1 ? 1 : path.size() - name.size() - 1;
+  const Folder folder = folder_of(index, parent_length);
+  const std::uint64_t hash = mix(folder.hash, hash_of_key(name));
+  Table& table = tables_[folder.table];
+  if ((table.used + 1) * 2 > table.slots.size()) grow(table);
+  Slot& slot = find(table, hash, index);
+  if (slot.record_plus_one != 0) return slot.record_plus_one - 1;
+  slot = Slot{hash, index + 1};
+  table.used += 1;
+  return std::nullopt;
+}
 
-  // The record that already holds the key of records[index], or none after
-  // records[index] became its holder.
-  std::optional<std::size_t> claim(std::size_t index) {
-    const std::string_view path = records_[index].own_renamed_path;
-    const std::string_view name = last_component(path);
-    const std::string_view parent = path.size() - name.size() == 1 ? path.substr(0, 1) : path.substr(0, path.size() - name.size() - 1);
-    const Folder folder = folder_of(parent);
-    const std::uint64_t hash = mix(folder.hash, hash_of_key(name));
-    Table& table = tables_[folder.table];
-    if ((table.used + 1) * 2 > table.slots.size()) grow(table);
-    Slot& slot = find(table, hash, index);
-    if (slot.record_plus_one != 0) return slot.record_plus_one - 1;
-    slot = Slot{hash, index + 1};
-    table.used += 1;
-    return std::nullopt;
+const ScanRecord& CollisionIndex::record(std::size_t index) const {
+  return growing_ != nullptr ? (*growing_)[index] : fixed_[index];
+}
+
+CollisionIndex::Slot& CollisionIndex::find(Table& table, std::uint64_t hash, std::size_t index) {
+  const std::size_t mask = table.slots.size() - 1;
+  bool key_known = false;
+  for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+    Slot& slot = table.slots[at];
+    if (slot.record_plus_one == 0) return slot;
+    if (slot.hash != hash) continue;
+    // Keys themselves are not stored; a hash match is confirmed by recomputing both.
+    if (!key_known) lower_case_key_into(record(index).own_renamed_path, key_);
+    key_known = true;
+    lower_case_key_into(record(slot.record_plus_one - 1).own_renamed_path, other_key_);
+    if (other_key_ == key_) return slot;
   }
+}
 
- private:
-  struct Slot {
+void CollisionIndex::grow(Table& table) {
+  const std::size_t capacity = std::max<std::size_t>(16, table.slots.size() * 2);
+  std::vector<Slot> old = std::exchange(table.slots, std::vector<Slot>(capacity));
+  const std::size_t mask = table.slots.size() - 1;
+  for (const Slot& slot : old) {
+    if (slot.record_plus_one == 0) continue;
+    std::size_t at = slot.hash & mask;
+    while (table.slots[at].record_plus_one != 0) at = (at + 1) & mask;
+    table.slots[at] = slot;
+  }
+}
+
+// Records come in walk order, so the folders in use form one chain from the
+// target down: a stack of them serves each record with one comparison. A
+// folder is kept as a prefix of the own-renamed path of the record that
+// brought it, so that nothing points into a record that might move.
+CollisionIndex::Folder CollisionIndex::folder_of(std::size_t index, std::size_t length) {
+  const std::string_view path = std::string_view(record(index).own_renamed_path).substr(0, length);
+  const auto path_of = [&](const Folder& folder) {
+    return std::string_view(record(folder.record).own_renamed_path).substr(0, folder.length);
+  };
+  if (!folders_.empty() && path_of(folders_.back()) == path) return folders_.back();
+  const auto is_within = [&](std::string_view folder) {
+    return path.starts_with(folder) && (path.size() == folder.size() || folder == "/" || path[folder.size()] == '/');
+  };
+  while (!folders_.empty() && !is_within(path_of(folders_.back()))) folders_.pop_back();
+  if (folders_.empty() || path_of(folders_.back()) != path) {
     std::uint64_t hash = 0;
-    std::size_t record_plus_one = 0;  // 0 = empty
-  };
-  // Open addressing from the 64-bit hash of a key to the record holding it.
-  // Keys themselves are not stored; a hash match is confirmed by recomputing both.
-  struct Table {
-    std::vector<Slot> slots;
-    std::size_t used = 0;
-  };
-  struct Folder {
-    std::string_view path;
-    std::uint64_t hash;
-    std::size_t table;
-  };
-
-  Slot& find(Table& table, std::uint64_t hash, std::size_t index) {
-    const std::size_t mask = table.slots.size() - 1;
-    bool key_known = false;
-    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
-      Slot& slot = table.slots[at];
-      if (slot.record_plus_one == 0) return slot;
-      if (slot.hash != hash) continue;
-      if (!key_known) lower_case_key_into(records_[index].own_renamed_path, key_);
-      key_known = true;
-      lower_case_key_into(records_[slot.record_plus_one - 1].own_renamed_path, other_key_);
-      if (other_key_ == key_) return slot;
+    if (path == "/") {
+      hash = hash_of_key({});
+    } else {
+      const std::string_view name = last_component(path);
+      const std::size_t parent_length = path.size() - name.size() == 1 ? 1 : path.size() - name.size() - 1;
+      const std::uint64_t parent_hash = folder_of(index, parent_length).hash;
+      hash = mix(parent_hash, hash_of_key(name));
     }
+    const auto [entry, added] = table_of_key_.try_emplace(hash, tables_.size());
+    if (added) tables_.emplace_back();
+    folders_.push_back(Folder{index, length, hash, entry->second});
   }
+  return folders_.back();
+}
 
-  static void grow(Table& table) {
-    const std::size_t capacity = std::max<std::size_t>(16, table.slots.size() * 2);
-    std::vector<Slot> old = std::exchange(table.slots, std::vector<Slot>(capacity));
-    const std::size_t mask = table.slots.size() - 1;
-    for (const Slot& slot : old) {
-      if (slot.record_plus_one == 0) continue;
-      std::size_t at = slot.hash & mask;
-      while (table.slots[at].record_plus_one != 0) at = (at + 1) & mask;
-      table.slots[at] = slot;
-    }
+std::uint64_t CollisionIndex::hash_of_key(std::string_view name) {
+  lower_case_key_into(name, key_);
+  return std::hash<std::string_view>{}(key_);
+}
+
+std::uint64_t CollisionIndex::mix(std::uint64_t parent, std::uint64_t name) {
+  std::uint64_t hash = parent ^ (name + 0x9E3779B97F4A7C15u + (parent << 6) + (parent >> 2));
+  hash ^= hash >> 33;
+  hash *= 0xFF51AFD7ED558CCDu;
+  hash ^= hash >> 33;
+  return hash;
+}
+
+std::string collision_text(const ScanRecord& holder, const ScanRecord& record) {
+  return "Two entries would share the same name: " + lossy_utf8(holder.original_path) + " and " +
+         lossy_utf8(record.original_path) + ".";
+}
+
+Result<void> check_destination(const ScanRecord& record) {
+  const auto probe = sys::lstat(record.own_renamed_path);
+  if (probe) {
+    return fail(path_form("Rename destination already exists", "nothing has been changed", record.own_renamed_path));
   }
-
-  static bool is_within(std::string_view path, std::string_view folder) {
-    return path.starts_with(folder) &&
-           (path.size() == folder.size() || folder == "/" || path[folder.size()] == '/');
+  if (probe.error() != ENOENT) {
+    return fail(path_error("Cannot verify destination", probe.error(), record.own_renamed_path));
   }
-
-  // Records come in walk order, so the folders in use form one chain from
-  // the target down: a stack of them serves each record with one comparison.
-  Folder folder_of(std::string_view path) {
-    if (!folders_.empty() && folders_.back().path == path) return folders_.back();
-    while (!folders_.empty() && !is_within(path, folders_.back().path)) folders_.pop_back();
-    if (folders_.empty() || folders_.back().path != path) {
-      const std::uint64_t hash =
-          path == "/" ? hash_of_key({}) : mix(folder_of(parent_path(path)).hash, hash_of_key(last_component(path)));
-      const auto [entry, added] = table_of_key_.try_emplace(hash, tables_.size());
-      if (added) tables_.emplace_back();
-      folders_.push_back(Folder{path, hash, entry->second});
-    }
-    return folders_.back();
-  }
-
-  std::uint64_t hash_of_key(std::string_view name) {
-    lower_case_key_into(name, key_);
-    return std::hash<std::string_view>{}(key_);
-  }
-
-  static std::uint64_t mix(std::uint64_t parent, std::uint64_t name) {
-    std::uint64_t hash = parent ^ (name + 0x9E3779B97F4A7C15u + (parent << 6) + (parent >> 2));
-    hash ^= hash >> 33;
-    hash *= 0xFF51AFD7ED558CCDu;
-    hash ^= hash >> 33;
-    return hash;
-  }
-
-  std::span<const ScanRecord> records_;
-  std::vector<Folder> folders_;
-  std::vector<Table> tables_;
-  std::unordered_map<std::uint64_t, std::size_t> table_of_key_;  // parent key's hash -> its table
-  std::string key_;
-  std::string other_key_;
-};
-
-}  // namespace
+  return {};
+}
 
 Result<void> check_collisions_and_destinations(std::span<const ScanRecord> records) {
   CollisionIndex index(records);
   for (std::size_t at = 0; at < records.size(); ++at) {
     const ScanRecord& record = records[at];
     if (const auto holder = index.claim(at); holder && records[*holder].original_path != record.original_path) {
-      return fail("Two entries would share the same name: " + lossy_utf8(records[*holder].original_path) + " and " +
-                  lossy_utf8(record.original_path) + ".");
+      return fail(collision_text(records[*holder], record));
     }
-    if (record.own_renamed_path == record.original_path) continue;
-    const auto probe = sys::lstat(record.own_renamed_path);
-    if (probe) {
-      return fail(path_form("Rename destination already exists", "nothing has been changed", record.own_renamed_path));
-    }
-    if (probe.error() != ENOENT) {
-      return fail(path_error("Cannot verify destination", probe.error(), record.own_renamed_path));
-    }
+    if (record.own_renamed_path != record.original_path) TRY(check_destination(record));
   }
   return {};
 }

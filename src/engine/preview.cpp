@@ -175,7 +175,23 @@ class PreviewWalk {
       TRY(push_children(visit.record));
     }
     plan_.scan_records.push_back(std::move(visit.record));
+    note_collision(plan_.scan_records.size() - 1);
     return {};
+  }
+
+  // The collision rule runs after the walk, over the records in walk order,
+  // and only its first failure counts. Its map is built here while each path
+  // is fresh in cache; what is left for the end is the destination probes of
+  // the renamed records before the first collision, and that collision.
+  void note_collision(std::size_t index) {
+    if (first_collision_) return;
+    const ScanRecord& record = plan_.scan_records[index];
+    if (const auto holder = collisions_.claim(index);
+        holder && plan_.scan_records[*holder].original_path != record.original_path) {
+      first_collision_ = std::pair(*holder, index);
+    } else if (record.own_renamed_path != record.original_path) {
+      renamed_records_.push_back(index);
+    }
   }
 
   Result<void> plan_name(Visit& visit, const std::string& path) {
@@ -287,7 +303,11 @@ class PreviewWalk {
       }
       TRY(budget.add(change.final_path));
     }
-    return check_collisions_and_destinations(plan_.scan_records);
+    for (const std::size_t index : renamed_records_) TRY(check_destination(plan_.scan_records[index]));
+    if (first_collision_) {
+      return fail(collision_text(plan_.scan_records[first_collision_->first], plan_.scan_records[first_collision_->second]));
+    }
+    return {};
   }
 
   const OperationRequest& request_;
@@ -298,6 +318,9 @@ class PreviewWalk {
   PreviewPlan plan_;
   std::vector<Pending> stack_;
   RenameMap renamed_folders_;  // only folders can be ancestors of another entry
+  CollisionIndex collisions_{plan_.scan_records};
+  std::optional<std::pair<std::size_t, std::size_t>> first_collision_;  // the holder's record, the colliding one
+  std::vector<std::size_t> renamed_records_;                           // in walk order, before that collision
   std::uint64_t examined_bytes_ = 0;
   std::uint64_t pending_bytes_ = 0;
   std::uint64_t content_bytes_ = 0;
