@@ -281,6 +281,27 @@ TEST(PreviewCollisions, RenameOntoAnExaminedOrALinkedName) {
             "Rename destination already exists: nothing has been changed\nPath: " + root2 + "/Report.txt");
 }
 
+// Collisions are found during the walk and destinations probed at its end;
+// whichever failure comes first in walk order is the one reported.
+TEST(PreviewCollisions, FirstFailureInWalkOrderWinsBetweenACollisionAndATakenDestination) {
+  TempDir dir;
+  const std::string root = dir.folder("r");
+  dir.file("r/A_old.txt");
+  dir.symlink("r/A.txt", "elsewhere");
+  dir.file("r/z/Make");
+  dir.file("r/z/make");
+  EXPECT_EQ(preview_error(preview_request(root, "_old")),
+            "Rename destination already exists: nothing has been changed\nPath: " + root + "/A.txt");
+  TempDir other;
+  const std::string root2 = other.folder("r");
+  other.file("r/B/Make");
+  other.file("r/B/make");
+  other.file("r/c_old.txt");
+  other.symlink("r/c.txt", "elsewhere");
+  EXPECT_EQ(preview_error(preview_request(root2, "_old")),
+            "Two entries would share the same name: " + root2 + "/B/Make and " + root2 + "/B/make.");
+}
+
 TEST(PreviewCollisions, NonUnicodeNamesDifferingOnlyInInvalidBytesDoNotCollide) {
   TempDir dir;
   const std::string root = dir.folder("r");
