@@ -51,6 +51,14 @@ bool is_reserved_device_name(std::string_view name) {
   return rest == "\u00B9" || rest == "\u00B2" || rest == "\u00B3";
 }
 
+// The length of a path's folder part: "/a/b" -> 2 ("/a"), "/a" -> 1 ("/"),
+// and 0 for a bare name.
+std::size_t parent_length_of(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return 0;
+  return slash == 0 ? 1 : slash;
+}
+
 }  // namespace
 
 Result<void> check_new_name(std::string_view name) {
@@ -89,10 +97,8 @@ Result<void> FinalPathBudget::add(std::string_view final_path) {
 // children are checked.
 std::optional<std::size_t> CollisionIndex::claim(std::size_t index) {
   const std::string_view path = record(index).own_renamed_path;
-  const std::string_view name = last_component(path);
-  const std::size_t parent_length = path.size() - name.size() == 1 ? 1 : path.size() - name.size() - 1;
-  const Folder folder = folder_of(index, parent_length);
-  const std::uint64_t hash = mix(folder.hash, hash_of_key(name));
+  const Folder folder = folder_of(index, parent_length_of(path));
+  const std::uint64_t hash = mix(folder.hash, hash_of_key(last_component(path)));
   Table& table = tables_[folder.table];
   if ((table.used + 1) * 2 > table.slots.size()) grow(table);
   Slot& slot = find(table, hash, index);
@@ -149,13 +155,11 @@ CollisionIndex::Folder CollisionIndex::folder_of(std::size_t index, std::size_t 
   while (!folders_.empty() && !is_within(path_of(folders_.back()))) folders_.pop_back();
   if (folders_.empty() || path_of(folders_.back()) != path) {
     std::uint64_t hash = 0;
-    if (path == "/") {
+    if (path == "/" || path.empty()) {
       hash = hash_of_key({});
     } else {
-      const std::string_view name = last_component(path);
-      const std::size_t parent_length = path.size() - name.size() == 1 ? 1 : path.size() - name.size() - 1;
-      const std::uint64_t parent_hash = folder_of(index, parent_length).hash;
-      hash = mix(parent_hash, hash_of_key(name));
+      const std::uint64_t parent_hash = folder_of(index, parent_length_of(path)).hash;
+      hash = mix(parent_hash, hash_of_key(last_component(path)));
     }
     const auto [entry, added] = table_of_key_.try_emplace(hash, tables_.size());
     if (added) tables_.emplace_back();

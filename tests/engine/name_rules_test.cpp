@@ -181,6 +181,10 @@ TEST(CollisionRule, ChildrenOfCaseTwinFoldersMeetEvenWhenOneFolderIsRenamed) {
                                            record("/absent-root/X/FOO/A", "/absent-root/X/FOO/A")};
   EXPECT_EQ(check_collisions_and_destinations(records).error(),
             "Two entries would share the same name: /absent-root/X/Foo/a and /absent-root/X/FOO/A.");
+  // Relative paths (a walk never makes them) are keyed from an empty folder.
+  const std::vector<ScanRecord> relative = {record("x/Foo", "x/Foo"), record("x/FOO", "x/FOO")};
+  EXPECT_EQ(check_collisions_and_destinations(relative).error(),
+            "Two entries would share the same name: x/Foo and x/FOO.");
 }
 
 }  // namespace
