@@ -91,35 +91,31 @@ void BM_BackupAgainstPeers(benchmark::State& state) {
   int iteration = 0;
   for (auto _ : state) {
     double backup_seconds = 0;
-    bool failed = false;
-    for (int step = 0; step < 3; ++step) {
+    std::string failure;  // the first copy that failed ends the benchmark
+    for (int step = 0; step < 3 && failure.empty(); ++step) {
       const std::string destination = unused_destination();
       switch ((iteration + step) % 3) {
-        case 0: {
-          std::string error;
+        case 0:
           backup_seconds = seconds_of([&] {
             const auto result = tarnwick::create_backup_snapshot(source, destination);
-            if (!result) error = result.error();
+            if (!result) failure = result.error();
           });
-          if (!error.empty()) state.SkipWithError(error.c_str());
-          failed = failed || !error.empty();
           break;
-        }
         case 1: {
           const std::string command = "rsync -a --fsync '" + source + "' '" + destination + "/copy'";
-          rsync_total += seconds_of([&] { failed = failed || !run_command(command); });
+          rsync_total += seconds_of([&] { if (!run_command(command)) failure = "failed: " + command; });
           break;
         }
         default: {
           const std::string command = "cp -a '" + source + "' '" + destination + "/copy' && diff -r '" + source +
                                       "' '" + destination + "/copy'";
-          copy_diff_total += seconds_of([&] { failed = failed || !run_command(command); });
+          copy_diff_total += seconds_of([&] { if (!run_command(command)) failure = "failed: " + command; });
           break;
         }
       }
     }
-    if (failed) {
-      state.SkipWithError("a copy failed");
+    if (!failure.empty()) {
+      state.SkipWithError(failure.c_str());
       return;
     }
     state.SetIterationTime(backup_seconds);

@@ -30,9 +30,9 @@ Result<std::size_t> read_into(int fd, char* buffer, std::size_t size, const std:
 }
 
 // The order of sibling paths by the bytes of their names. Siblings share the
-// folder prefix (its length given) and usually a stem ("document-00017.txt"), so each is sorted by
-// the eight bytes after the prefix all names share, read as a big-endian
-// number, and only names equal there are compared further.
+// folder prefix (its length given) and usually a stem ("document-00017.txt"),
+// so each is sorted by the eight bytes after the prefix all names share, read
+// as a big-endian number, and only names equal there are compared further.
 std::vector<std::uint32_t> byte_order_of_names(const std::vector<std::string>& paths, std::size_t folder_prefix) {
   if (paths.empty()) return {};
   const std::string_view first = paths.front();
