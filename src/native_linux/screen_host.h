@@ -66,9 +66,7 @@ class Screen {
   virtual bool request_close() = 0;
 };
 
-// The screen the program shows. Until the main screen lands, the placeholder in
-// pending_main_screen.cpp returns a screen with only the header and footer;
-// whoever implements the main screen deletes that file.
+// The main screen, the one the program shows.
 std::unique_ptr<Screen> make_main_screen();
 
 }  // namespace tarnwick
