@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "content/content.h"
+#include "literal/literal.h"
 #include "resource/fragment/name_graph.h"
 #include "resource/rsc7.h"
 

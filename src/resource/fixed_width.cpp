@@ -1,5 +1,5 @@
 // The fixed-width path: equal-width literal replacement inside the decoded pages of an RSC7 resource of unknown kind.
-#include "content/content.h"
+#include "literal/literal.h"
 #include "resource/rsc7.h"
 
 namespace tarnwick {

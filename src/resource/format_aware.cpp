@@ -2,7 +2,7 @@
 // length, everything else in the decoded pages must stay as it was.
 #include <string>
 
-#include "content/content.h"
+#include "literal/literal.h"
 #include "resource/fragment/name_graph.h"
 #include "resource/relocate/relocate.h"
 #include "resource/rsc7.h"

@@ -2,7 +2,7 @@
 // independent reader, and one case per refusal with its message and offset.
 #include <gtest/gtest.h>
 
-#include "content/content.h"
+#include "literal/literal.h"
 #include "relocate_check.h"
 #include "resource/relocate/relocate.h"
 #include "support_rsc7_builder.h"

@@ -3,7 +3,7 @@
 
 #include <random>
 
-#include "content/content.h"
+#include "literal/literal.h"
 
 namespace tarnwick {
 namespace {
@@ -112,7 +112,7 @@ TEST(ReplaceLiteralBytes, Refusals) {
 }
 
 TEST(ReplaceLiteralBytes, OutputIsBoundedBy128MiB) {
-  const std::string data(kBinaryModeInputLimitBytes, 'a');
+  const std::string data(kContentOutputLimitBytes / 2, 'a');
   const std::string find(16, 'a');
   // 64 MiB of matches that triple: 192 MiB, refused before any output is taken.
   EXPECT_EQ(replace_literal_bytes(data, find, std::string(48, 'b'), FoldAsciiCase::No, Resizable::Yes).error(),
@@ -121,7 +121,7 @@ TEST(ReplaceLiteralBytes, OutputIsBoundedBy128MiB) {
   const auto doubled = replace_literal_bytes(data, find, std::string(32, 'b'), FoldAsciiCase::No, Resizable::Yes);
   ASSERT_TRUE(doubled) << doubled.error();
   EXPECT_EQ(doubled->bytes->size(), kContentOutputLimitBytes);
-  EXPECT_EQ(doubled->count, kBinaryModeInputLimitBytes / 16);
+  EXPECT_EQ(doubled->count, data.size() / 16);
 }
 
 TEST(EncodeBinaryLiterals, EncodesBothTextsWithoutAMark) {

@@ -2,9 +2,8 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "content/binary_summary.h"
-#include "content/byte_search.h"
-#include "content/content.h"
+#include "literal/byte_search.h"
+#include "literal/literal.h"
 #include "text_codec/buffer.h"
 
 namespace tarnwick {
@@ -65,17 +64,6 @@ Result<ByteReplacement> replace_literal_bytes(std::string_view data, std::string
   std::memcpy(out, data.data() + copied_up_to, data.size() - copied_up_to);
   if (!changed) return ByteReplacement{};
   return ByteReplacement{std::move(output), count};
-}
-
-std::string binary_summary(Resizable resizable, EncodingChoice encoding) {
-  std::string name = "Selected encoding";
-  if (encoding.kind == EncodingKind::Auto) {
-    name = "UTF-8";
-  } else if (const auto label = encoding_label(encoding)) {
-    name = std::string(*label);
-  }
-  return std::string("Raw binary · ") + (resizable == Resizable::Yes ? "resizable" : "fixed width") + " · " + name +
-         " pattern";
 }
 
 }  // namespace tarnwick

@@ -1,5 +1,5 @@
 // The byte-pattern automaton's construction and its vectorised candidate scan.
-#include "content/byte_search.h"
+#include "literal/byte_search.h"
 
 #include <bit>
 #include <cstring>

@@ -4,7 +4,7 @@
 #include <random>
 #include <string>
 
-#include "content/content.h"
+#include "literal/literal.h"
 
 namespace tarnwick {
 namespace {

@@ -2,8 +2,8 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "content/byte_search.h"
-#include "content/content.h"
+#include "literal/byte_search.h"
+#include "literal/literal.h"
 
 namespace tarnwick {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "content/content.h"
+#include "literal/literal.h"
 
 namespace tarnwick {
 

@@ -1,0 +1,70 @@
+// The literal replacers: one leftmost, non-overlapping matcher with ASCII-only
+// case folding behind text replacement (names and text contents), raw binary
+// replacement and the finder that tells whether a text holds a match at all.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/result.h"
+#include "common/types.h"
+#include "text_codec/text_codec.h"
+
+namespace tarnwick {
+
+enum class FoldAsciiCase : bool { No = false, Yes = true };
+
+enum class Resizable : bool { No = false, Yes = true };
+
+// The most bytes any one content replacement may produce.
+inline constexpr std::uint64_t kContentOutputLimitBytes = 128ull << 20;
+
+struct TextReplacement {
+  std::string text;
+  std::uint64_t count = 0;
+};
+
+// Leftmost, non-overlapping literal replacement with ASCII-only case folding.
+Result<TextReplacement> replace_literal_text(std::string_view text, std::string_view find,
+                                             std::string_view replacement, MatchCase match_case,
+                                             std::uint64_t output_limit);
+
+class BytePattern;
+// A find text prepared once for many short texts, such as every name of a
+// walk, most of which do not hold it: answers whether replace_literal_text
+// would find a match, without taking any memory per text.
+class LiteralFinder {
+ public:
+  LiteralFinder(std::string_view find, MatchCase match_case);
+  LiteralFinder(LiteralFinder&&) noexcept;
+  ~LiteralFinder();
+  bool occurs_in(std::string_view text) const;
+
+ private:
+  std::unique_ptr<const BytePattern> pattern_;
+};
+
+struct BinaryLiterals {
+  std::string find;
+  std::string replacement;
+};
+
+// The find and replacement texts in the chosen encoding, without a byte-order
+// mark (UTF-8 for Auto), for matching raw bytes.
+Result<BinaryLiterals> encode_binary_literals(std::string_view find, std::string_view replacement,
+                                              EncodingChoice encoding);
+
+// bytes is absent when nothing matched (count 0).
+struct ByteReplacement {
+  std::optional<std::string> bytes;
+  std::uint64_t count = 0;
+};
+
+Result<ByteReplacement> replace_literal_bytes(std::string_view data, std::string_view find_pattern,
+                                              std::string_view replacement_pattern, FoldAsciiCase fold,
+                                              Resizable resizable);
+
+}  // namespace tarnwick
