@@ -14,12 +14,11 @@ constexpr std::size_t kZlibHeaderBytes = 2;
 }  // namespace
 
 bool is_zlib_stream(std::string_view bytes) {
-  const auto inflated = inflate_raw(bytes.substr(kZlibHeaderBytes), kZlibProbeOutputBytes);
+  const auto inflated = inflate_raw_with_fault(bytes.substr(kZlibHeaderBytes), kZlibProbeOutputBytes);
   if (inflated) return true;
   // Running into the bound (or out of memory on the way) means the data kept
   // decoding: a stream, not text that happens to start with a valid header.
-  return inflated.error() == "DEFLATE output exceeds the configured size limit." ||
-         inflated.error() == "Cannot reserve bounded DEFLATE output memory.";
+  return inflated.error().fault != InflateFault::InvalidStream;
 }
 
 }  // namespace tarnwick

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <expected>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,18 @@ struct Inflated {
 
 // Decodes one raw DEFLATE stream; output_limit bytes at most (inclusive).
 Result<Inflated> inflate_raw(std::string_view input, std::uint64_t output_limit);
+
+// Why a decode stopped: the stream is not valid DEFLATE, or it was still
+// decoding when it reached the output limit or found no memory for its output.
+enum class InflateFault : std::uint8_t { InvalidStream, OutputLimit, NoMemory };
+
+struct InflateFailure {
+  InflateFault fault;
+  std::string message;  // the text inflate_raw fails with
+};
+
+// inflate_raw, with the kind of fault beside its message.
+std::expected<Inflated, InflateFailure> inflate_raw_with_fault(std::string_view input, std::uint64_t output_limit);
 
 // Greedy single-block fixed-Huffman encoding, or stored blocks when smaller;
 // the result is a pure function of the input.

@@ -499,9 +499,19 @@ Fault inflate_blocks(BitReader& reader, Output& output) {
   }
 }
 
+InflateFault fault_kind(Fault fault) {
+  if (fault == Fault::ExceedsLimit) return InflateFault::OutputLimit;
+  if (fault == Fault::CannotReserve) return InflateFault::NoMemory;
+  return InflateFault::InvalidStream;
+}
+
+std::unexpected<InflateFailure> failure(Fault fault) {
+  return std::unexpected(InflateFailure{fault_kind(fault), fault_message(fault)});
+}
+
 }  // namespace
 
-Result<Inflated> inflate_raw(std::string_view input, std::uint64_t output_limit) {
+std::expected<Inflated, InflateFailure> inflate_raw_with_fault(std::string_view input, std::uint64_t output_limit) {
   // Reserved once at the smaller of the limit and the most this input can expand to.
   const std::uint64_t room = std::min(
       output_limit, saturating_add(saturating_mul(input.size(), kMaxExpansionPerInputByte), kExpansionSlackBytes));
@@ -515,10 +525,16 @@ Result<Inflated> inflate_raw(std::string_view input, std::uint64_t output_limit)
       return fault == Fault::None ? output.length() : 0;
     });
   });
-  if (!allocated) return fail(fault_message(Fault::CannotReserve));
-  if (fault != Fault::None) return fail(fault_message(fault));
+  if (!allocated) return failure(Fault::CannotReserve);
+  if (fault != Fault::None) return failure(fault);
   result.bits_consumed = reader.bit_position();
   return result;
+}
+
+Result<Inflated> inflate_raw(std::string_view input, std::uint64_t output_limit) {
+  auto inflated = inflate_raw_with_fault(input, output_limit);
+  if (!inflated) return fail(std::move(inflated.error().message));
+  return std::move(*inflated);
 }
 
 }  // namespace tarnwick

@@ -175,6 +175,9 @@ TEST(InflateRefusals, EachMessageFromAHandBuiltStream) {
     const auto result = inflate_raw(refusal.stream, refusal.limit);
     ASSERT_FALSE(result.has_value());
     EXPECT_EQ(result.error(), refusal.message);
+    const bool at_limit = std::string_view(refusal.message) == "DEFLATE output exceeds the configured size limit.";
+    EXPECT_EQ(inflate_raw_with_fault(refusal.stream, refusal.limit).error().fault,
+              at_limit ? InflateFault::OutputLimit : InflateFault::InvalidStream);
     // The reference reading of the rules agrees with every one of them.
     EXPECT_EQ(testing::reference_inflate(refusal.stream, refusal.limit).message, refusal.message);
   }
