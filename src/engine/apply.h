@@ -80,6 +80,8 @@ std::string planned_final_target(const PreviewPlan& plan);
 struct Journal {
   std::vector<ContentTransaction> transactions;
   std::vector<DoneRename> renames;
+  // A failed step left hidden files behind that its message names for manual cleanup.
+  bool temporary_files_left = false;
 };
 
 Result<void> run_content_phase(const PreviewPlan& plan, Journal& journal);

@@ -20,7 +20,8 @@ bool entry_exists(const std::string& path) {
 
 // Removal of transaction files that never held user data (before the
 // transaction was recorded); a file already gone counts as removed.
-std::string remove_temporary_files(std::string failure, std::initializer_list<const std::string*> paths) {
+std::string remove_temporary_files(std::string failure, std::initializer_list<const std::string*> paths,
+                                   Journal& journal) {
   std::vector<std::string> problems;
   for (const std::string* path : paths) {
     const auto removed = sys::unlink(*path);
@@ -29,6 +30,7 @@ std::string remove_temporary_files(std::string failure, std::initializer_list<co
     }
   }
   if (problems.empty()) return failure;
+  journal.temporary_files_left = true;
   failure += "\nTemporary files require manual cleanup:";
   for (const std::string& problem : problems) failure.append("\n").append(problem);
   return failure;
@@ -87,13 +89,13 @@ Result<void> change_content(const ScanRecord& record, Journal& journal) {
   auto recovery = reserve_transaction_file(record.original_path, TransactionKind::Recovery);
   if (!recovery) {
     stage.fd.reset();
-    return fail(remove_temporary_files(std::move(recovery.error()), {&stage.path}));
+    return fail(remove_temporary_files(std::move(recovery.error()), {&stage.path}, journal));
   }
   // Only the name is wanted: it must stay taken until the original moves there.
   recovery->fd.reset();
   if (auto staged = stage_replacement(record, stage, recovery->path); !staged) {
     stage.fd.reset();
-    return fail(remove_temporary_files(std::move(staged.error()), {&stage.path, &recovery->path}));
+    return fail(remove_temporary_files(std::move(staged.error()), {&stage.path, &recovery->path}, journal));
   }
   stage.fd.reset();
   journal.transactions.push_back(

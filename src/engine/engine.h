@@ -107,6 +107,10 @@ struct BackupFinished {
 };
 struct ApplyFinished {
   Result<ApplyOutcome> outcome;
+  // A failure whose text names files the user must keep or remove by hand: an
+  // incomplete rollback, recovery files left after the changes, or hidden
+  // transaction files that could not be removed.
+  bool failure_lists_files_to_preserve = false;
 };
 using WorkerEvent = std::variant<PreviewFinished, BackupFinished, ApplyFinished>;
 

@@ -30,7 +30,9 @@ ApplyOutcome outcome_of(const PreviewPlan& plan, const apply::Journal& journal, 
   return outcome;
 }
 
-Result<ApplyOutcome> apply_plan(const PreviewPlan& plan, const std::optional<std::string>& destination) {
+// Verification, the optional backup, and verification again right before the first change.
+Result<std::optional<BackupResult>> prepare_apply(const PreviewPlan& plan,
+                                                  const std::optional<std::string>& destination) {
   TRY(apply::verify_plan(plan));
   std::optional<BackupResult> backup;
   if (destination) {
@@ -39,27 +41,37 @@ Result<ApplyOutcome> apply_plan(const PreviewPlan& plan, const std::optional<std
   }
   // The backup may have taken long: everything is proved again right before the first change.
   if (auto again = apply::verify_plan(plan); !again) return fail(apply::with_backup_note(again.error(), backup));
+  return backup;
+}
 
+ApplyFinished run_transaction(const PreviewPlan& plan, std::optional<BackupResult> backup) {
   apply::Journal journal;
   auto changed = apply::run_content_phase(plan, journal);
   if (changed) changed = apply::run_rename_phase(plan, journal);
-  if (!changed) return fail(apply::with_backup_note(rollback_text(changed.error(), apply::roll_back(journal)), backup));
+  if (!changed) {
+    const std::vector<std::string> problems = apply::roll_back(journal);
+    return ApplyFinished{fail(apply::with_backup_note(rollback_text(changed.error(), problems), backup)),
+                         journal.temporary_files_left || !problems.empty()};
+  }
 
   const std::vector<std::string> problems = apply::run_final_cleanup(journal);
   if (!problems.empty()) {
-    return fail(apply::with_backup_note(
-        join_lines("Changes completed, but some original-data recovery files could not be removed. Remove them "
-                   "manually after checking your files:",
-                   problems),
-        backup));
+    return ApplyFinished{fail(apply::with_backup_note(
+                             join_lines("Changes completed, but some original-data recovery files could not be "
+                                        "removed. Remove them manually after checking your files:",
+                                        problems),
+                             backup)),
+                         true};
   }
-  return outcome_of(plan, journal, std::move(backup));
+  return ApplyFinished{outcome_of(plan, journal, std::move(backup))};
 }
 
 }  // namespace
 
 ApplyFinished run_apply(PreviewPlan plan, std::optional<std::string> backup_destination) {
-  return ApplyFinished{apply_plan(plan, backup_destination)};
+  auto backup = prepare_apply(plan, backup_destination);
+  if (!backup) return ApplyFinished{fail(std::move(backup.error()))};
+  return run_transaction(plan, std::move(*backup));
 }
 
 }  // namespace tarnwick

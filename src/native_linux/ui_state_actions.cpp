@@ -36,13 +36,6 @@ void release_worker(UiState& ui) {
   ui.worker.backup_running = false;
 }
 
-// Apply failures that name files the user must keep or clean up by hand.
-bool lists_files_to_preserve(std::string_view message) {
-  return message.starts_with("Changes completed, but ") ||
-         message.find("\nRecovery is incomplete.") != std::string_view::npos ||
-         message.find("\nTemporary files require manual cleanup:") != std::string_view::npos;
-}
-
 void preview_changes(UiState& ui) {
   if (ui.include_folder_contents && !ui.unlimited_depth && !depth_field_valid(ui)) {
     invalidate(ui);
@@ -363,7 +356,7 @@ void accept_apply(UiState& ui, ApplyFinished finished) {
     ui.preview.reset();
     ui.items_scanned = 0;
     ui.request_snapshot.reset();
-    if (lists_files_to_preserve(finished.outcome.error())) ui.recovery_report = finished.outcome.error();
+    if (finished.failure_lists_files_to_preserve) ui.recovery_report = finished.outcome.error();
     set_status(ui, StatusSeverity::Stopped, std::move(finished.outcome.error()));
     return;
   }

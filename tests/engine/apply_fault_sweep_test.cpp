@@ -86,6 +86,7 @@ std::string lost_data(const TreeSnapshot& before, const TreeSnapshot& after) {
 
 struct SweepRun {
   std::string text;
+  bool lists_files_to_preserve = false;
   TreeSnapshot after;
   std::string root;
 };
@@ -95,9 +96,10 @@ SweepRun run_with(const Fixture& fixture, std::optional<sys::testing::Fault> fau
   const std::string target = fixture.build(dir);
   const PreviewPlan plan = testing::plan_of(target, "old", "new");
   sys::testing::install(fault);
-  const std::string text = testing::failure_text(run_apply(plan, std::nullopt));
+  const ApplyFinished finished = run_apply(plan, std::nullopt);
   sys::testing::clear();
-  return SweepRun{text, testing::snapshot_tree(dir.path()), dir.path()};
+  return SweepRun{testing::failure_text(finished), finished.failure_lists_files_to_preserve,
+                  testing::snapshot_tree(dir.path()), dir.path()};
 }
 
 struct Endings {
@@ -115,6 +117,11 @@ void check_run(const SweepRun& run, bool persistent, const TreeSnapshot& origina
     return;
   }
   EXPECT_TRUE(has_known_lead(run.text)) << run.text;
+  // The screen keeps exactly the failures that name files to preserve.
+  const bool names_files = run.text.starts_with("Changes completed, but") ||
+                           run.text.find("\nRecovery is incomplete.") != std::string::npos ||
+                           run.text.find("\nTemporary files require manual cleanup:") != std::string::npos;
+  EXPECT_EQ(run.lists_files_to_preserve, names_files) << run.text;
   const TreeSnapshot visible = testing::without_hidden_files(run.after);
   if (run.text.starts_with("Changes completed, but")) {
     ++endings.leftovers;

@@ -131,7 +131,7 @@ TEST(ReviewText, ARecoveryReportSurvivesEditsUntilTheNextOperation) {
   ui.back_up_before_apply = false;
   dispatch_action(ui, UiAction::ApplyReviewedChanges, 0, 0);
   dispatch_action(ui, UiAction::ConfirmApply, 0, 1000);
-  workers.finish(ApplyFinished{fail(report)});
+  workers.finish(ApplyFinished{fail(report), true});
   poll_worker(ui);
   EXPECT_EQ(compose_review_text(ui), "OPERATION STOPPED\n" + report + "\n\n");
 
