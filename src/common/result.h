@@ -7,8 +7,18 @@
 
 namespace tarnwick {
 
+// [[nodiscard]]: a failure that nobody looks at is a failure reported as success.
 template <class T>
-using Result = std::expected<T, std::string>;
+class [[nodiscard]] Result : public std::expected<T, std::string> {
+ public:
+  using std::expected<T, std::string>::expected;
+
+  // Without this, comparing two Results would take one of them for a value.
+  friend bool operator==(const Result& a, const Result& b) {
+    using Base = std::expected<T, std::string>;
+    return static_cast<const Base&>(a) == static_cast<const Base&>(b);
+  }
+};
 
 // Builds the failure side of any Result from a complete user-facing text.
 [[nodiscard]] inline std::unexpected<std::string> fail(std::string message) {

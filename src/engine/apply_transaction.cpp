@@ -4,12 +4,24 @@
 #include <cerrno>
 
 #include "common/text.h"
+#include "common/verify.h"
 #include "engine/apply.h"
 #include "engine/scan.h"
 
 namespace tarnwick::apply {
 
 namespace {
+
+// A content transaction exists only for a record with both byte strings.
+const std::string& original_bytes_of(const ContentTransaction& transaction) {
+  VERIFY(transaction.record != nullptr && transaction.record->original_bytes.has_value());
+  return *transaction.record->original_bytes;
+}
+
+const std::string& replacement_bytes_of(const ContentTransaction& transaction) {
+  VERIFY(transaction.record != nullptr && transaction.record->replacement_bytes.has_value());
+  return *transaction.record->replacement_bytes;
+}
 
 bool entry_exists(const std::string& path) {
   const auto status = sys::lstat(path);
@@ -50,6 +62,7 @@ Result<void> write_all(int fd, std::string_view bytes, const std::string& path) 
 // Steps that fill the stage file and free the recovery name; any failure
 // leaves both files for the caller to remove.
 Result<void> stage_replacement(const ScanRecord& record, const ReservedFile& stage, const std::string& recovery_path) {
+  VERIFY(record.replacement_bytes.has_value());
   const auto secured = apply_source_security(record.original_path, stage.fd.get());
   if (!secured) return fail(path_form("Cannot preserve original file security", secured.error(), record.original_path));
   TRY(write_all(stage.fd.get(), *record.replacement_bytes, stage.path));
@@ -134,8 +147,8 @@ void roll_back_content(const ContentTransaction& transaction, const RenameMap& l
   const std::string original = final_path_through(transaction.original_path, left_renamed);
   const std::string stage = final_path_through(transaction.stage_path, left_renamed);
   const std::string recovery = final_path_through(transaction.recovery_path, left_renamed);
-  const std::string& original_bytes = *transaction.record->original_bytes;
-  const std::string& replacement_bytes = *transaction.record->replacement_bytes;
+  const std::string& original_bytes = original_bytes_of(transaction);
+  const std::string& replacement_bytes = replacement_bytes_of(transaction);
   if (!transaction.moved_aside) {
     // The original was never touched: whatever is there now is the user's.
     clean_up_transaction_file(stage, replacement_bytes, problems);
@@ -210,7 +223,7 @@ std::vector<std::string> run_final_cleanup(const Journal& journal) {
   std::vector<std::string> problems;
   for (const ContentTransaction& transaction : journal.transactions) {
     clean_up_transaction_file(final_path_through(transaction.recovery_path, renames),
-                              *transaction.record->original_bytes, problems);
+                              original_bytes_of(transaction), problems);
   }
   return problems;
 }
