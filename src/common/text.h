@@ -1,9 +1,11 @@
-// Shared text helpers: the path form of messages, system error texts, UTF-8 checks.
+// Shared text helpers: the path form of messages, system error texts, saturating sums.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "common/utf8.h"  // the paths in messages are shown through lossy_utf8
 
 namespace tarnwick {
 
@@ -15,12 +17,6 @@ std::string path_form(std::string_view message, std::string_view detail, std::st
 
 // path_form with the detail being the system error text of error_number.
 std::string path_error(std::string_view message, int error_number, std::string_view path);
-
-bool is_valid_utf8(std::string_view bytes);
-
-// Replaces every maximal invalid UTF-8 subsequence with U+FFFD (one per maximal
-// subpart, as the Unicode standard recommends).
-std::string lossy_utf8(std::string_view bytes);
 
 // Saturating arithmetic for size sums.
 constexpr std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {

@@ -3,6 +3,7 @@
 #include <variant>
 
 #include "common/text.h"
+#include "common/utf8.h"
 #include "content/binary_summary.h"
 #include "content/classify.h"
 #include "content/content.h"
@@ -18,12 +19,6 @@ ContentEdit skipped(std::string notice) {
   ContentEdit edit;
   edit.notices.push_back(std::move(notice));
   return edit;
-}
-
-bool is_ascii(std::string_view text) {
-  for (const char c : text)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
 }
 
 std::string text_summary(const DecodedTextView& decoded) {

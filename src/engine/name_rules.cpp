@@ -13,6 +13,7 @@
 
 #include "common/fs.h"
 #include "common/text.h"
+#include "common/utf8.h"
 #include "engine/limits.h"
 #include "engine/unicode_text.h"
 

@@ -6,23 +6,17 @@
 
 #include "common/fs.h"
 #include "common/text.h"
+#include "common/utf8.h"
 #include "engine/engine.h"
 #include "engine/limits.h"
 #include "engine/name_rules.h"
 #include "engine/scan.h"
-#include "engine/unicode_text.h"
 
 namespace tarnwick {
 
 namespace {
 
 constexpr std::string_view kNoneExtension = "<none>";
-
-void lower_ascii(std::string& text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-  }
-}
 
 Result<void> validate_literals(const OperationRequest& request) {
   if (request.find.empty()) return fail("Find text cannot be empty.");
@@ -45,7 +39,7 @@ Result<ExtensionFilter> validate_extension_filter(const ExtensionFilter& filter)
     std::string_view piece = trim_unicode_white_space(entry);
     while (piece.starts_with('.')) piece.remove_prefix(1);
     std::string extension(piece);
-    lower_ascii(extension);
+    lower_ascii_in_place(extension);
     if (extension == kNoneExtension) extension.clear();
     if (extension.find_first_of("/\\:*?") != std::string::npos || contains_unicode_white_space(extension)) {
       return fail("Enter extensions such as .txt, .md or <none>; wildcards and paths are not supported.");
@@ -62,7 +56,7 @@ std::string extension_of(std::string_view name) {
   if (dot == std::string_view::npos || dot == 0) return {};
   std::string extension(name.substr(dot + 1));
   if (!is_valid_utf8(extension)) return {};
-  lower_ascii(extension);
+  lower_ascii_in_place(extension);
   return extension;
 }
 

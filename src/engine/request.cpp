@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "common/utf8.h"
 #include "engine/engine.h"
-#include "engine/unicode_text.h"
 
 namespace tarnwick {
 
@@ -37,9 +37,7 @@ std::vector<std::string> normalize_extension_list(std::string_view text) {
     // A piece of full stops only becomes the empty extension, "<none>".
     while (piece.starts_with('.')) piece.remove_prefix(1);
     std::string extension(piece);
-    for (char& c : extension) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-    }
+    lower_ascii_in_place(extension);
     extensions.push_back(std::move(extension));
   }
   return extensions;

@@ -1,8 +1,10 @@
-// Unicode helpers of the engine: UTF-8 decoding, white space, full lower-casing.
+// Full Unicode lower-casing for the engine's collision keys.
 #include "engine/unicode_text.h"
 
 #include <algorithm>
 #include <vector>
+
+#include "common/utf8.h"
 
 namespace tarnwick {
 
@@ -37,24 +39,6 @@ const LowercaseMapping* find_mapping(char32_t code_point) {
   return found != std::end(kLowercaseMappings) && found->from == code_point ? found : nullptr;
 }
 
-void append_utf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
 // One unit of a key's source: a character, or a byte that starts no valid sequence.
 struct Unit {
   char32_t code_point;
@@ -77,72 +61,6 @@ bool is_final_sigma(const std::vector<Unit>& units, std::size_t at) {
 
 }  // namespace
 
-std::optional<DecodedCharacter> decode_utf8_at(std::string_view bytes, std::size_t at) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
-  const unsigned char lead = byte(at);
-  if (lead < 0x80) return DecodedCharacter{lead, 1};
-  std::size_t needed = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  char32_t value = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    needed = 1;
-    value = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    needed = 2;
-    value = lead & 0x0F;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    needed = 3;
-    value = lead & 0x07;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-  } else {
-    return std::nullopt;
-  }
-  if (at + needed >= bytes.size()) return std::nullopt;
-  for (std::size_t k = 1; k <= needed; ++k) {
-    const unsigned char next = byte(at + k);
-    if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return std::nullopt;
-    value = (value << 6) | (next & 0x3F);
-  }
-  return DecodedCharacter{value, needed + 1};
-}
-
-bool is_unicode_white_space(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
-}
-
-std::string_view trim_unicode_white_space(std::string_view text) {
-  std::size_t begin = 0;
-  while (begin < text.size()) {
-    const auto c = decode_utf8_at(text, begin);
-    if (!c || !is_unicode_white_space(c->code_point)) break;
-    begin += c->length;
-  }
-  // Scan forward remembering where the last non-space character ended: UTF-8
-  // cannot be decoded backwards reliably when it might be invalid.
-  std::size_t end = begin;
-  for (std::size_t at = begin; at < text.size();) {
-    const auto c = decode_utf8_at(text, at);
-    const std::size_t length = c ? c->length : 1;
-    if (!c || !is_unicode_white_space(c->code_point)) end = at + length;
-    at += length;
-  }
-  return text.substr(begin, end - begin);
-}
-
-bool contains_unicode_white_space(std::string_view text) {
-  for (std::size_t at = 0; at < text.size();) {
-    const auto c = decode_utf8_at(text, at);
-    if (c && is_unicode_white_space(c->code_point)) return true;
-    at += c ? c->length : 1;
-  }
-  return false;
-}
-
 std::string lower_case_key(std::string_view bytes) {
   std::string key;
   lower_case_key_into(bytes, key);
@@ -151,20 +69,18 @@ std::string lower_case_key(std::string_view bytes) {
 
 void lower_case_key_into(std::string_view bytes, std::string& key) {
   key.assign(bytes);
-  const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  if (ascii) {
-    for (char& c : key) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-    }
+  if (is_ascii(bytes)) {
+    lower_ascii_in_place(key);
     return;
   }
   std::vector<Unit> units;
   units.reserve(bytes.size());
   for (std::size_t at = 0; at < bytes.size();) {
-    const auto c = decode_utf8_at(bytes, at);
-    if (c) {
-      units.push_back(Unit{c->code_point, true, 0});
-      at += c->length;
+    // Every byte of an invalid subpart is a unit of its own, kept as it is.
+    const Utf8Step step = utf8_step(bytes, at);
+    if (step.valid) {
+      units.push_back(Unit{step.code_point, true, 0});
+      at += step.length;
     } else {
       units.push_back(Unit{0, false, bytes[at]});
       ++at;

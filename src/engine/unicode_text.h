@@ -1,24 +1,10 @@
-// Unicode helpers of the engine: UTF-8 decoding, white space, full lower-casing.
+// Full Unicode lower-casing for the engine's collision keys.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 
 namespace tarnwick {
-
-struct DecodedCharacter {
-  char32_t code_point;
-  std::size_t length;  // bytes
-};
-// The character starting at bytes[at], or nothing when no valid UTF-8 sequence starts there.
-std::optional<DecodedCharacter> decode_utf8_at(std::string_view bytes, std::size_t at);
-
-// The White_Space property of the Unicode Character Database.
-bool is_unicode_white_space(char32_t code_point);
-// Without leading and trailing Unicode white space (the text must be valid UTF-8 there).
-std::string_view trim_unicode_white_space(std::string_view text);
-bool contains_unicode_white_space(std::string_view text);
 
 // Full Unicode lower-casing (one-to-many mappings and the final-sigma rule) of
 // every valid UTF-8 run; bytes that are not valid UTF-8 are kept as they are,

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "common/text.h"
-#include "native_linux/utf8_walk.h"
+#include "common/utf8.h"
 
 namespace tarnwick {
 

@@ -12,7 +12,7 @@
 #include "common/text.h"
 #include "native_linux/embedded_fonts.h"
 #include "native_linux/pictures.h"
-#include "native_linux/utf8_walk.h"
+#include "common/utf8.h"
 
 namespace tarnwick {
 
@@ -39,10 +39,8 @@ constexpr double kDotsPerInch = 96;
 // to X, but the handler runs inside Xlib, so keep it a plain atomic.
 std::atomic<unsigned long> g_last_error_serial{0};
 
-std::string valid_text(std::string_view utf8) {
-  // Xft stops at the first invalid byte, both drawing and measuring.
-  return is_valid_utf8(utf8) ? std::string(utf8) : lossy_utf8(utf8);
-}
+// Xft stops at the first invalid byte, both drawing and measuring.
+std::string valid_text(std::string_view utf8) { return lossy_utf8(utf8); }
 
 short clamp_short(std::int32_t value) { return static_cast<short>(std::clamp<std::int32_t>(value, SHRT_MIN, SHRT_MAX)); }
 unsigned short clamp_extent(std::int32_t value) {

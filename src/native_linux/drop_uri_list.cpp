@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "common/text.h"
+#include "common/utf8.h"
 
 namespace tarnwick {
 namespace {
@@ -41,19 +41,6 @@ int hex_value(char c) {
   return -1;
 }
 
-bool has_control_character(std::string_view utf8) {
-  for (std::size_t i = 0; i < utf8.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(utf8[i]);
-    if (byte < 0x20 || byte == 0x7F) return true;
-    // U+0080-U+009F are encoded as C2 80 to C2 9F.
-    if (byte == 0xC2 && i + 1 < utf8.size()) {
-      const auto next = static_cast<unsigned char>(utf8[i + 1]);
-      if (next >= 0x80 && next <= 0x9F) return true;
-    }
-  }
-  return false;
-}
-
 Result<std::string> decode_local_path(std::string_view encoded) {
   constexpr std::string_view kMalformed = "The dropped file URI is malformed.";
   if (encoded.find_first_of("?#") != std::string_view::npos) return fail(std::string(kMalformed));
@@ -72,7 +59,7 @@ Result<std::string> decode_local_path(std::string_view encoded) {
     i += 2;
   }
   if (!is_valid_utf8(path)) return fail("Drop a file with a valid UTF-8 path.");
-  if (has_control_character(path)) return fail("Dropped paths cannot contain control characters.");
+  if (contains_control_character(path)) return fail("Dropped paths cannot contain control characters.");
   return path;
 }
 

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/utf8.h"
+
 namespace tarnwick {
 namespace {
 
@@ -392,7 +394,7 @@ void handle_field_key(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
         ui.cursor = 0;
         return;
       }
-      const std::size_t at = clamp_to_boundary(text, ui.cursor);
+      const std::size_t at = floor_boundary(text, ui.cursor);
       const std::size_t from = key.keysym == XK_BackSpace ? previous_boundary(text, at) : at;
       const std::size_t to = key.keysym == XK_BackSpace ? at : next_boundary(text, at);
       if (from == to) return;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "common/utf8.h"
+
 namespace tarnwick {
 
 void set_status(UiState& ui, StatusSeverity severity, std::string message) {
@@ -29,7 +31,7 @@ void set_field_text(UiState& ui, std::size_t field, std::string text) {
     invalidate(ui);
     ui.review_scroll = 0;
   }
-  if (ui.focused_field == field) ui.cursor = clamp_to_boundary(ui.fields[field], ui.cursor);
+  if (ui.focused_field == field) ui.cursor = floor_boundary(ui.fields[field], ui.cursor);
 }
 
 void focus_field(UiState& ui, std::size_t field) {
@@ -66,7 +68,7 @@ bool insert_into_field(UiState& ui, std::size_t field, std::string_view text, bo
     updated = std::move(clean);
     cursor = updated.size();
   } else {
-    const std::size_t at = clamp_to_boundary(current, ui.cursor);
+    const std::size_t at = floor_boundary(current, ui.cursor);
     if (current.size() + clean.size() > kMaxFieldBytes) return false;
     updated.reserve(current.size() + clean.size());
     updated.append(current, 0, at).append(clean).append(current, at);

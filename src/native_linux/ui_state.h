@@ -210,11 +210,6 @@ bool is_blank(std::string_view text);
 std::optional<std::uint64_t> parse_depth(std::string_view text);
 // Removes U+0000-U+001F and U+007F-U+009F.
 std::string strip_control_characters(std::string_view text);
-bool contains_control_character(std::string_view text);
-std::size_t previous_boundary(std::string_view text, std::size_t offset);
-std::size_t next_boundary(std::string_view text, std::size_t offset);
-// Moves an offset back onto a character boundary, clamped to the text.
-std::size_t clamp_to_boundary(std::string_view text, std::size_t offset);
 
 // --- state operations -------------------------------------------------------
 

@@ -4,7 +4,7 @@
 
 #include "common/text.h"
 #include "native_linux/canvas.h"
-#include "native_linux/utf8_walk.h"
+#include "common/utf8.h"
 
 namespace tarnwick {
 
@@ -132,19 +132,6 @@ void draw_scroll_bar(Canvas& canvas, Rect list_area, std::uint64_t total, std::u
 
 namespace {
 
-// Decodes the first code point of valid UTF-8 at offset.
-char32_t code_point_at(std::string_view text, std::size_t offset, std::size_t length) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[offset + i]); };
-  switch (length) {
-    case 1: return byte(0);
-    case 2: return (char32_t{byte(0)} & 0x1F) << 6 | (byte(1) & 0x3F);
-    case 3: return (char32_t{byte(0)} & 0x0F) << 12 | (char32_t{byte(1)} & 0x3F) << 6 | (byte(2) & 0x3F);
-    default:
-      return (char32_t{byte(0)} & 0x07) << 18 | (char32_t{byte(1)} & 0x3F) << 12 | (char32_t{byte(2)} & 0x3F) << 6 |
-             (byte(3) & 0x3F);
-  }
-}
-
 void wrap_line(std::string_view line, std::size_t columns, std::vector<std::string>& out) {
   std::string current;
   std::size_t current_columns = 0;
@@ -157,15 +144,15 @@ void wrap_line(std::string_view line, std::size_t columns, std::vector<std::stri
     current += piece;
     ++current_columns;
   };
+  // The line is valid UTF-8 (wrap_text made it so).
   for (std::size_t offset = 0; offset < line.size();) {
-    const std::size_t length = character_length(line, offset);
-    const char32_t code_point = code_point_at(line, offset, length);
-    if (code_point == U'\t') {
+    const Utf8Step step = utf8_step(line, offset);
+    if (step.code_point == U'\t') {
       for (int i = 0; i < 4; ++i) append(" ");
-    } else if (code_point >= 0x20 && !(code_point >= 0x7F && code_point <= 0x9F)) {
-      append(line.substr(offset, length));
+    } else if (!is_control_character(step.code_point)) {
+      append(line.substr(offset, step.length));
     }
-    offset += length;
+    offset += step.length;
   }
   out.push_back(std::move(current));
 }

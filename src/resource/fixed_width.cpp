@@ -1,4 +1,5 @@
 // The fixed-width path: equal-width literal replacement inside the decoded pages of an RSC7 resource of unknown kind.
+#include "common/utf8.h"
 #include "literal/literal.h"
 #include "resource/rsc7.h"
 
@@ -7,11 +8,7 @@ namespace {
 
 // ASCII folding is asked for only when match case is off and the typed find text is ASCII.
 FoldAsciiCase fold_for(std::string_view find, MatchCase match_case) {
-  if (match_case == MatchCase::Exact) return FoldAsciiCase::No;
-  for (const char c : find) {
-    if (static_cast<unsigned char>(c) >= 0x80) return FoldAsciiCase::No;
-  }
-  return FoldAsciiCase::Yes;
+  return match_case == MatchCase::Ignore && is_ascii(find) ? FoldAsciiCase::Yes : FoldAsciiCase::No;
 }
 
 }  // namespace

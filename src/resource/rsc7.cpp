@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "common/text.h"
+#include "common/utf8.h"
 #include "resource/deflate/deflate.h"
 
 namespace tarnwick {
@@ -66,9 +67,7 @@ ResourceKind resource_kind_for_path(std::string_view path) {
   // A name that begins with its only full stop (".ytd") has no extension.
   if (dot == std::string_view::npos || dot == 0) return ResourceKind::None;
   std::string extension(name.substr(dot + 1));
-  for (char& c : extension) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  lower_ascii_in_place(extension);
   if (extension == "yft") return ResourceKind::Yft;
   if (extension == "ytd") return ResourceKind::Ytd;
   if (extension == "ydr") return ResourceKind::Ydr;

@@ -1,6 +1,7 @@
 // decode_text and encode_text: Auto detection and exact, round-trip-checked conversion.
 #include <cstring>
 
+#include "common/utf8.h"
 #include "text_codec/codec_messages.h"
 #include "text_codec/text_codec.h"
 #include "text_codec/unicode.h"
@@ -64,7 +65,7 @@ Result<Decoded> decode_unicode(std::string_view bytes, EncodingKind kind) {
     had_mark = true;
   }
   if (kind == EncodingKind::Utf8) {
-    if (!unicode::is_valid_utf8(bytes)) return fail(codec_text::kInvalidUtf8);
+    if (!is_valid_utf8(bytes)) return fail(codec_text::kInvalidUtf8);
     return unconverted(bytes, {kind, 0}, had_mark);
   }
   return converted(TRY(decode_wide_body(bytes, kind)), {kind, 0}, had_mark);
@@ -73,7 +74,7 @@ Result<Decoded> decode_unicode(std::string_view bytes, EncodingKind kind) {
 Result<Decoded> decode_code_page(std::string_view bytes, std::int32_t code_page) {
   const std::string name = TRY(iconv_name_for_code_page(code_page));
   std::string text = TRY(convert_with_iconv(bytes, name, kUtf8Name));
-  if (!unicode::is_valid_utf8(text)) return fail(codec_text::kProducedInvalidUtf8);
+  if (!is_valid_utf8(text)) return fail(codec_text::kProducedInvalidUtf8);
   // A decoding is exact only if encoding it again gives back the very same bytes.
   const auto back = convert_with_iconv(text, kUtf8Name, name);
   if (!back || *back != bytes) {
@@ -124,7 +125,7 @@ Result<std::string> encode_unicode(std::string_view text, EncodingKind kind, Byt
     default: break;
   }
   // UTF-8 (and Auto): the text itself, checked so that nothing invalid is ever written.
-  if (!unicode::is_valid_utf8(text)) return fail(codec_text::kInvalidUtf8);
+  if (!is_valid_utf8(text)) return fail(codec_text::kInvalidUtf8);
   if (written_mark.size() + text.size() > kTextConversionLimitBytes) return fail(codec_text::kTooLarge);
   std::string bytes;
   bytes.reserve(written_mark.size() + text.size());
@@ -138,7 +139,7 @@ Result<std::string> encode_code_page(std::string_view text, std::int32_t code_pa
   if (bytes.size() > kTextConversionLimitBytes) return fail(codec_text::kTooLarge);
   // An encoding is exact only if decoding it again gives back the very same text.
   const auto back = convert_with_iconv(bytes, name, kUtf8Name);
-  if (!back || !unicode::is_valid_utf8(*back) || *back != text) {
+  if (!back || !is_valid_utf8(*back) || *back != text) {
     return fail("The replacement contains characters that " +
                 encoding_display_name({EncodingKind::CodePage, code_page}) + " cannot represent exactly.");
   }

@@ -2,7 +2,6 @@
 #include "text_codec/unicode.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -10,6 +9,8 @@
 #endif
 
 #include "common/text.h"
+#include "common/utf8.h"
+#include "common/utf8_scan.h"
 #include "text_codec/buffer.h"
 #include "text_codec/codec_messages.h"
 #include "text_codec/text_codec.h"
@@ -19,83 +20,9 @@ namespace tarnwick {
 namespace {
 
 using Bytes = const unsigned char*;
-
-constexpr std::size_t kChunkBytes = 16;
-
-// Length of the valid UTF-8 sequence at p[i] (1 to 4) with its code point, or 0.
-int decode_utf8_at(Bytes p, std::size_t n, std::size_t i, char32_t& code_point) {
-  const unsigned lead = p[i];
-  if (lead < 0x80) {
-    code_point = lead;
-    return 1;
-  }
-  int length = 0;
-  unsigned low = 0x80, high = 0xBF;
-  char32_t value = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    value = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    value = lead & 0x0F;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;  // excludes the surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    value = lead & 0x07;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-  } else {
-    return 0;
-  }
-  if (n - i < static_cast<std::size_t>(length)) return 0;
-  for (int k = 1; k < length; ++k) {
-    const unsigned next = p[i + k];
-    if (next < (k == 1 ? low : 0x80u) || next > (k == 1 ? high : 0xBFu)) return 0;
-    value = (value << 6) | (next & 0x3F);
-  }
-  code_point = value;
-  return length;
-}
-
-// Walks the characters the chunk test flags, 16 bytes at a time: bytes it
-// accepts are plain ASCII and need no decoding. Each flagged byte that is not
-// inside a character already decoded starts one; on_character sees its code
-// point. Returns false at the first invalid sequence.
-template <class ChunkFlags, class OnCharacter>
-bool walk_flagged_characters(Bytes p, std::size_t n, ChunkFlags flags, OnCharacter on_character) {
-  std::size_t i = 0;
-  char32_t c = 0;
-  while (n - i >= kChunkBytes) {
-    unsigned flagged = flags(p + i);
-    std::size_t covered = i;  // first byte not yet part of a decoded character
-    while (flagged != 0) {
-      const std::size_t at = i + static_cast<std::size_t>(std::countr_zero(flagged));
-      flagged &= flagged - 1;
-      if (at < covered) continue;  // a continuation byte of the previous character
-      const int length = decode_utf8_at(p, n, at, c);
-      if (length == 0) return false;
-      on_character(c);
-      covered = at + static_cast<std::size_t>(length);
-    }
-    i = std::max(i + kChunkBytes, covered);
-  }
-  while (i < n) {
-    const int length = decode_utf8_at(p, n, i, c);
-    if (length == 0) return false;
-    on_character(c);
-    i += static_cast<std::size_t>(length);
-  }
-  return true;
-}
+using utf8_scan::kChunkBytes;
 
 #if defined(__SSE2__)
-// Bit k set when byte k of the chunk is not ASCII.
-unsigned non_ascii_bytes(Bytes chunk) {
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk));
-  return static_cast<unsigned>(_mm_movemask_epi8(v));
-}
-
 // Bit k set when byte k is not printable ASCII or one of TAB, LF, VT, FF, CR.
 unsigned non_detectable_ascii_bytes(Bytes chunk) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk));
@@ -105,12 +32,6 @@ unsigned non_detectable_ascii_bytes(Bytes chunk) {
   return static_cast<unsigned>(~_mm_movemask_epi8(_mm_or_si128(printable, spacing))) & 0xFFFFu;
 }
 #else
-unsigned non_ascii_bytes(Bytes chunk) {
-  unsigned mask = 0;
-  for (std::size_t k = 0; k < kChunkBytes; ++k) mask |= (chunk[k] >= 0x80 ? 1u : 0u) << k;
-  return mask;
-}
-
 unsigned non_detectable_ascii_bytes(Bytes chunk) {
   unsigned mask = 0;
   for (std::size_t k = 0; k < kChunkBytes; ++k) {
@@ -131,27 +52,6 @@ bool is_detectable_character(char32_t c) {
 }
 
 bool is_surrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
-
-std::size_t utf8_length(char32_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
-
-char* put_utf8(char* out, char32_t c) {
-  if (c < 0x80) {
-    *out++ = static_cast<char>(c);
-  } else if (c < 0x800) {
-    *out++ = static_cast<char>(0xC0 | (c >> 6));
-    *out++ = static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    *out++ = static_cast<char>(0xE0 | (c >> 12));
-    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    *out++ = static_cast<char>(0xF0 | (c >> 18));
-    *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (c & 0x3F));
-  }
-  return out;
-}
 
 std::uint32_t read_unit(Bytes p, std::size_t width, unicode::ByteOrder order) {
   std::uint32_t value = 0;
@@ -216,7 +116,7 @@ CharacterCounts count_characters(std::string_view text) {
 
 Result<std::string> encode_units(std::string_view text, unicode::ByteOrder order, std::string_view mark,
                                  std::size_t unit_width) {
-  if (!unicode::is_valid_utf8(text)) return fail(codec_text::kInvalidUtf8);
+  if (!is_valid_utf8(text)) return fail(codec_text::kInvalidUtf8);
   const CharacterCounts counts = count_characters(text);
   // UTF-16 spends a second unit on every supplementary character; UTF-32 never does.
   const std::uint64_t units =
@@ -231,8 +131,9 @@ Result<std::string> encode_units(std::string_view text, unicode::ByteOrder order
   out = std::copy(mark.begin(), mark.end(), out);
   const auto* p = reinterpret_cast<Bytes>(text.data());
   for (std::size_t i = 0; i < text.size();) {
-    char32_t c = 0;
-    i += static_cast<std::size_t>(decode_utf8_at(p, text.size(), i, c));
+    const Utf8Step step = utf8_step(p, text.size(), i);
+    const char32_t c = step.code_point;
+    i += step.length;
     if (unit_width == 4 || c < 0x10000) {
       out = put_unit(out, c, unit_width, order);
       continue;
@@ -248,15 +149,9 @@ Result<std::string> encode_units(std::string_view text, unicode::ByteOrder order
 
 namespace unicode {
 
-bool is_valid_utf8(std::string_view bytes) {
-  return walk_flagged_characters(
-      reinterpret_cast<Bytes>(bytes.data()), bytes.size(), [](Bytes chunk) { return non_ascii_bytes(chunk); },
-      [](char32_t) {});
-}
-
 Utf8Class classify_utf8(std::string_view bytes) {
   bool detectable = true;
-  const bool valid = walk_flagged_characters(
+  const bool valid = utf8_scan::walk_flagged_characters(
       reinterpret_cast<Bytes>(bytes.data()), bytes.size(),
       [](Bytes chunk) { return non_detectable_ascii_bytes(chunk); },
       [&](char32_t c) { detectable = detectable && is_detectable_character(c); });

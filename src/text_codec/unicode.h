@@ -10,9 +10,6 @@ namespace tarnwick::unicode {
 
 enum class ByteOrder : bool { Little, Big };
 
-// Strict UTF-8 validation (no surrogates, no overlongs, nothing above U+10FFFF).
-bool is_valid_utf8(std::string_view bytes);
-
 enum class Utf8Class { Invalid, Detectable, NotDetectable };
 
 // Validation and the detection screen in one pass: Invalid takes precedence.
