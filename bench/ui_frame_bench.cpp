@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <memory>
 
-#include "native_linux/drawing_surface.h"
-#include "native_linux/screen_layout.h"
+#include "native_linux/ui/screen_layout.h"
+#include "native_linux/x11/drawing_surface.h"
 
 namespace tarnwick {
 namespace {

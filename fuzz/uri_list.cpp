@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "common/text.h"
-#include "native_linux/drop_uri_list.h"
+#include "common/utf8.h"
+#include "native_linux/x11/drop_uri_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 

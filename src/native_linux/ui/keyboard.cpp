@@ -1,0 +1,332 @@
+// Key routing, first match wins: content panel, confirmation or Backups
+// panel, global shortcuts, Escape, browser, main screen, focused field.
+#include "native_linux/ui/keyboard.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+#include <vector>
+
+#include "common/utf8.h"
+
+namespace tarnwick {
+namespace {
+
+constexpr std::int64_t kConfirmationPageLines = 8;
+constexpr std::int64_t kReviewPageLines = 10;
+
+bool has(const DecodedKey& key, unsigned modifier) { return (key.modifiers & modifier) != 0; }
+
+bool is_activate(const DecodedKey& key) { return key.key == Key::Space || key.key == Key::Return; }
+
+// The lower-case letter of a Control chord, or 0.
+char control_letter(const DecodedKey& key) {
+  return has(key, kModifierControl) && key.key == Key::Letter ? key.letter : 0;
+}
+
+void act(UiState& ui, UiAction action, std::int64_t now_ms, std::uint32_t payload = 0) {
+  dispatch_action(ui, action, payload, now_ms);
+}
+
+// --- step 2: confirmation or Backups panel ----------------------------------
+
+constexpr std::array<ConfirmFocus, 5> kConfirmationOrder{ConfirmFocus::Cancel, ConfirmFocus::Checkbox,
+                                                         ConfirmFocus::Destination, ConfirmFocus::Browse,
+                                                         ConfirmFocus::Apply};
+constexpr std::array<BackupsFocus, 6> kBackupsOrder{BackupsFocus::Checkbox,    BackupsFocus::Destination,
+                                                    BackupsFocus::Browse,      BackupsFocus::BackUpNow,
+                                                    BackupsFocus::CopyDetails, BackupsFocus::Done};
+
+template <class Focus, std::size_t N>
+Focus next_in_order(const std::array<Focus, N>& order, Focus current, bool backwards) {
+  const auto at = std::ranges::find(order, current);
+  if (at == order.end()) return backwards ? order.back() : order.front();
+  const auto index = static_cast<std::size_t>(at - order.begin());
+  return order[(index + (backwards ? N - 1 : 1)) % N];
+}
+
+// The destination field is one of the dialog's focus stops: it takes the text focus.
+void cycle_overlay_focus(UiState& ui, bool backwards) {
+  bool on_destination = false;
+  if (ui.confirmation.open) {
+    ConfirmFocus& focus = ui.confirmation.focus;
+    focus = next_in_order(kConfirmationOrder, focus, backwards);
+    on_destination = focus == ConfirmFocus::Destination;
+  } else {
+    BackupsFocus& focus = ui.backups_panel.focus;
+    focus = next_in_order(kBackupsOrder, focus, backwards);
+    on_destination = focus == BackupsFocus::Destination;
+  }
+  if (on_destination) {
+    focus_field(ui, kFieldBackupDestination);
+  } else {
+    clear_focus(ui);
+  }
+}
+
+void copy_overlay_details(UiState& ui) {
+  std::string text;
+  if (ui.confirmation.open) {
+    text = compose_confirmation_text(ui).value_or("This preview is no longer available.");
+  } else {
+    text = compose_backup_choice_text(ui);
+  }
+  if (ui.status) text.append("\n\n").append(ui.status->message);
+  take_clipboard(ui, std::move(text));
+}
+
+void activate_confirmation_focus(UiState& ui, std::int64_t now_ms) {
+  switch (ui.confirmation.focus) {
+    case ConfirmFocus::Cancel:
+    case ConfirmFocus::Destination:
+      act(ui, UiAction::CancelConfirmation, now_ms);
+      return;
+    case ConfirmFocus::Apply:
+      act(ui, UiAction::ConfirmApply, now_ms);
+      return;
+    case ConfirmFocus::Checkbox:
+      act(ui, UiAction::ToggleBackupBeforeApply, now_ms);
+      return;
+    case ConfirmFocus::Browse:
+      act(ui, UiAction::BrowseBackupFolder, now_ms);
+      return;
+  }
+}
+
+void activate_backups_focus(UiState& ui, std::int64_t now_ms) {
+  switch (ui.backups_panel.focus) {
+    case BackupsFocus::Checkbox:
+      act(ui, UiAction::ToggleBackupBeforeApply, now_ms);
+      return;
+    case BackupsFocus::Destination:
+    case BackupsFocus::Done:
+      act(ui, UiAction::CloseBackupsPanel, now_ms);
+      return;
+    case BackupsFocus::Browse:
+      act(ui, UiAction::BrowseBackupFolder, now_ms);
+      return;
+    case BackupsFocus::BackUpNow:
+      act(ui, UiAction::BackUpNow, now_ms);
+      return;
+    case BackupsFocus::CopyDetails:
+      act(ui, UiAction::CopyDetails, now_ms);
+      return;
+  }
+}
+
+// True when the key was consumed by the open dialog.
+bool handle_dialog_key(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
+  if (key.key == Key::Tab) {
+    cycle_overlay_focus(ui, has(key, kModifierShift));
+    return true;
+  }
+  if (key.key == Key::Escape) {
+    act(ui, ui.confirmation.open ? UiAction::CancelConfirmation : UiAction::CloseBackupsPanel, now_ms);
+    return true;
+  }
+  if (ui.confirmation.open && (key.key == Key::PageUp || key.key == Key::PageDown)) {
+    const std::int64_t step = key.key == Key::PageUp ? -kConfirmationPageLines : kConfirmationPageLines;
+    ui.confirmation.scroll = std::max<std::int64_t>(0, ui.confirmation.scroll + step);
+    return true;
+  }
+  if (ui.focused_field == kFieldBackupDestination) return key.key == Key::Return;
+  if (control_letter(key) == 'c') {
+    copy_overlay_details(ui);
+    return true;
+  }
+  if (!is_activate(key)) return true;
+  if (ui.confirmation.open) {
+    activate_confirmation_focus(ui, now_ms);
+  } else {
+    activate_backups_focus(ui, now_ms);
+  }
+  return true;
+}
+
+// --- steps 3 to 6 ------------------------------------------------------------
+
+// True when the key was a global shortcut.
+bool handle_shortcut(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
+  const char letter = control_letter(key);
+  const bool under_dialog = dialog_open(ui);
+  if (letter == 'b') {
+    if (!under_dialog) act(ui, UiAction::OpenBackupsPanel, now_ms);
+    return true;
+  }
+  if (letter == 'e') {
+    if (ui.edit_file_contents && !under_dialog) act(ui, UiAction::OpenContentSettings, now_ms);
+    return true;
+  }
+  // The review pane's buttons from the keyboard, so that a preview can be paged
+  // and applied without a mouse: Control+Return opens the confirmation (under the
+  // Apply button's own enabling rule), Control+Page Up/Down turn the pages.
+  if (has(key, kModifierControl) && !under_dialog) {
+    switch (key.key) {
+      case Key::Return:
+        act(ui, UiAction::ApplyReviewedChanges, now_ms);
+        return true;
+      case Key::PageUp:
+        act(ui, UiAction::PreviousPage, now_ms);
+        return true;
+      case Key::PageDown:
+        act(ui, UiAction::NextPage, now_ms);
+        return true;
+      default:
+        break;
+    }
+  }
+  return false;
+}
+
+void handle_unfocused_main_key(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
+  switch (key.key) {
+    case Key::Tab: {
+      const std::vector<std::size_t> cycle = main_field_cycle(ui);
+      focus_field(ui, has(key, kModifierShift) ? cycle.back() : cycle.front());
+      return;
+    }
+    case Key::Return:
+      act(ui, UiAction::PreviewChanges, now_ms);
+      return;
+    case Key::PageUp:
+      ui.review_scroll = std::max<std::int64_t>(0, ui.review_scroll - kReviewPageLines);
+      return;
+    case Key::PageDown:
+      ui.review_scroll += kReviewPageLines;
+      return;
+    default:
+      if (control_letter(key) == 'c') act(ui, UiAction::CopyReview, now_ms);
+      return;
+  }
+}
+
+// --- step 7: the focused field -----------------------------------------------
+
+void move_in_main_cycle(UiState& ui, bool backwards) {
+  const std::vector<std::size_t> cycle = main_field_cycle(ui);
+  const auto at = std::ranges::find(cycle, *ui.focused_field);
+  std::size_t next = backwards ? cycle.back() : cycle.front();
+  if (at != cycle.end()) {
+    const auto index = static_cast<std::size_t>(at - cycle.begin());
+    next = cycle[(index + (backwards ? cycle.size() - 1 : 1)) % cycle.size()];
+  }
+  focus_field(ui, next);
+}
+
+void handle_field_control_key(UiState& ui, char letter, std::size_t field, bool whole) {
+  switch (letter) {
+    case 'a':
+      ui.whole_text_selected = true;
+      ui.cursor = ui.fields[field].size();
+      return;
+    case 'c':
+    case 'x':
+      if (!whole) return;
+      take_clipboard(ui, ui.fields[field]);
+      if (letter == 'x') set_field_text(ui, field, {});
+      ui.cursor = ui.fields[field].size();
+      return;
+    case 'v':
+      // The text arrives later from the other client; remember where it goes.
+      ui.pending_paste = PendingPaste{field, whole};
+      ui.paste_request_pending = true;
+      return;
+    default:
+      return;
+  }
+}
+
+void handle_field_key(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
+  const std::size_t field = *ui.focused_field;
+  const std::string& text = ui.fields[field];
+  // Every key but Control+A ends the whole-text selection.
+  const bool whole = std::exchange(ui.whole_text_selected, false);
+  if (has(key, kModifierControl)) {
+    handle_field_control_key(ui, control_letter(key), field, whole);
+    return;
+  }
+  switch (key.key) {
+    case Key::Tab:
+      if (field <= kFieldExtensions) move_in_main_cycle(ui, has(key, kModifierShift));
+      return;
+    case Key::Return:
+      if (field <= kFieldExtensions) act(ui, UiAction::PreviewChanges, now_ms);
+      return;
+    case Key::Home:
+      ui.cursor = 0;
+      return;
+    case Key::End:
+      ui.cursor = text.size();
+      return;
+    case Key::Left:
+      ui.cursor = whole ? 0 : previous_boundary(text, ui.cursor);
+      return;
+    case Key::Right:
+      ui.cursor = whole ? text.size() : next_boundary(text, ui.cursor);
+      return;
+    case Key::BackSpace:
+    case Key::Delete: {
+      if (whole) {
+        set_field_text(ui, field, {});
+        ui.cursor = 0;
+        return;
+      }
+      const std::size_t at = floor_boundary(text, ui.cursor);
+      const std::size_t from = key.key == Key::BackSpace ? previous_boundary(text, at) : at;
+      const std::size_t to = key.key == Key::BackSpace ? at : next_boundary(text, at);
+      if (from == to) return;
+      std::string updated = text.substr(0, from) + text.substr(to);
+      set_field_text(ui, field, std::move(updated));
+      ui.cursor = from;
+      return;
+    }
+    default:
+      break;
+  }
+  if (has(key, kModifierAlt) || key.text.empty()) return;
+  ui.whole_text_selected = whole;
+  insert_text(ui, key.text);
+  ui.whole_text_selected = false;
+}
+
+}  // namespace
+
+std::vector<std::size_t> main_field_cycle(const UiState& ui) {
+  std::vector<std::size_t> cycle{kFieldTarget, kFieldFind, kFieldReplacement};
+  if (ui.include_folder_contents && !ui.unlimited_depth) cycle.push_back(kFieldDepth);
+  if (ui.extension_filter != ExtensionFilter::Mode::All) cycle.push_back(kFieldExtensions);
+  return cycle;
+}
+
+void handle_key(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
+  // Shift, Control, Alt and the lock and group keys arrive as presses of their
+  // own before the chord they start; they are not edits and must not end the
+  // whole-text selection that Control+A has just made.
+  if (ui.worker.busy() || key.key == Key::Modifier) return;
+
+  if (ui.content_panel.open) {
+    handle_content_panel_key(ui, key, now_ms);
+    return;
+  }
+  if (!ui.browser.open && (ui.confirmation.open || ui.backups_panel.open)) {
+    if (handle_dialog_key(ui, key, now_ms)) return;
+  }
+  if (handle_shortcut(ui, key, now_ms)) return;
+  if (key.key == Key::Escape) {
+    if (ui.browser.open) {
+      act(ui, UiAction::CloseBrowser, now_ms);
+    } else {
+      clear_focus(ui);
+    }
+    return;
+  }
+  // The folder browser takes its own keys once it lands; until then it never opens.
+  if (ui.browser.open) return;
+  if (!ui.focused_field) {
+    handle_unfocused_main_key(ui, key, now_ms);
+    return;
+  }
+  handle_field_key(ui, key, now_ms);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,231 @@
+// The main screen's state and logic: fields, options, actions, the worker slot
+// and the worker results, all plain functions of UiState that need no X.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/engine.h"
+#include "native_linux/ui/backups_panel.h"
+#include "native_linux/ui/browser.h"
+#include "native_linux/ui/confirmation.h"
+#include "native_linux/ui/content_panel.h"
+
+namespace tarnwick {
+
+// Limits and fixed sizes of the screen logic.
+inline constexpr std::size_t kFieldCount = 7;
+inline constexpr std::size_t kMaxFieldBytes = 32768;
+inline constexpr std::size_t kReviewPageEntries = 100;
+// A press this soon after an overlay opened is the tail of the click that
+// opened it (a double click), not a decision made inside the overlay.
+inline constexpr std::int64_t kOverlayPressGuardMilliseconds = 500;
+
+// Text field ids.
+inline constexpr std::size_t kFieldTarget = 0;
+inline constexpr std::size_t kFieldFind = 1;
+inline constexpr std::size_t kFieldReplacement = 2;
+inline constexpr std::size_t kFieldDepth = 3;
+inline constexpr std::size_t kFieldExtensions = 4;
+inline constexpr std::size_t kFieldBrowserPath = 5;
+inline constexpr std::size_t kFieldBackupDestination = 6;
+
+// The extension-filter buttons, in the order the screen shows them.
+inline constexpr std::array<ExtensionFilter::Mode, 3> kExtensionFilterButtons{
+    ExtensionFilter::Mode::All, ExtensionFilter::Mode::OnlyListed, ExtensionFilter::Mode::ExcludeListed};
+
+enum class UiAction : std::uint8_t {
+  FocusField = 0,
+  BrowseTarget = 1,
+  OpenBackupsPanel = 2,
+  ToggleBackupBeforeApply = 3,
+  BrowseBackupFolder = 4,
+  BackUpNow = 5,
+  CopyDetails = 6,
+  CloseBackupsPanel = 7,
+  ToggleMatchCase = 8,
+  ToggleIncludeFolderContents = 9,
+  ToggleUnlimitedDepth = 10,
+  ToggleEditFileContents = 11,
+  OpenContentSettings = 12,
+  ChooseContentMode = 13,
+  ToggleEncodingList = 14,
+  ChooseEncoding = 15,
+  ToggleBinaryLengthChanges = 16,
+  CloseContentSettings = 17,
+  ChooseExtensionFilter = 18,
+  PreviewChanges = 19,
+  ApplyReviewedChanges = 20,
+  PreviousPage = 21,
+  NextPage = 22,
+  CopyReview = 23,
+  ConfirmApply = 24,
+  CancelConfirmation = 25,
+  CloseBrowser = 26,
+  UseBrowserChoice = 27,
+  BrowserUp = 28,
+  BrowserHome = 29,
+  BrowserOpenFolder = 30,
+  BrowserToggleHidden = 31,
+  BrowserRowClicked = 32,
+};
+
+enum class StatusSeverity : std::uint8_t { Information, Stopped };  // shown as "NOTICE" or "OPERATION STOPPED"
+
+struct StatusLine {
+  StatusSeverity severity = StatusSeverity::Information;
+  std::string message;
+};
+
+enum class WorkerKind : std::uint8_t { Preview, Apply, Backup };
+
+// The receiving end of the one running worker, and which long operation runs.
+struct WorkerSlot {
+  std::optional<EventReceiver> receiver;
+  WorkerKind kind = WorkerKind::Preview;
+  bool apply_running = false;
+  bool backup_running = false;
+
+  bool busy() const { return receiver.has_value(); }
+};
+
+// Starts a worker thread; replaceable so tests can run bodies inline or fail.
+using WorkerSpawner = std::function<bool(std::function<WorkerEvent()>, EventSender)>;
+
+struct UiState;
+
+// Where the two panels open until they land: the tests put probes here to see
+// which shortcuts and buttons would open them. Empty slots open nothing.
+struct OverlayHooks {
+  std::function<void(UiState&, std::int64_t now_ms)> open_backups_panel;
+  std::function<void(UiState&, std::int64_t now_ms)> open_content_panel;
+};
+
+// A paste asked for by Control+V, remembered until the text arrives.
+struct PendingPaste {
+  std::size_t field = 0;
+  bool replace_whole_text = false;
+};
+
+struct UiState {
+  std::optional<OperationRequest> request_snapshot;
+  WorkerSlot worker;
+  WorkerSpawner spawn = spawn_worker;
+
+  // Text fields 0-6; see the kField ids.
+  std::array<std::string, kFieldCount> fields{"", "Tarn", "Tarnwick", "1", "", "", ""};
+
+  std::optional<std::string> last_completed_backup;
+  std::optional<PreviewPlan> preview;
+  std::uint64_t items_scanned = 0;
+  std::uint64_t depth = 1;
+  std::size_t encoding_index = 0;
+  std::size_t page = 0;
+  bool match_case = true;
+  bool include_folder_contents = true;
+  bool unlimited_depth = true;
+  bool edit_file_contents = false;
+  bool allow_binary_length_changes = false;
+  bool back_up_before_apply = true;
+  ContentMode content_mode = ContentMode::TextAndBinary;
+  ExtensionFilter::Mode extension_filter = ExtensionFilter::Mode::All;
+  std::optional<StatusLine> status;
+  // An apply failure that lists files the user must preserve. It outlives the
+  // edits that drop an ordinary status, up to the next operation.
+  std::optional<std::string> recovery_report;
+  std::optional<ApplyOutcome> results;
+
+  std::string clipboard_text;
+  bool clipboard_claim_pending = false;  // the window must take CLIPBOARD ownership
+  bool paste_request_pending = false;    // the window must ask for the CLIPBOARD text
+  std::optional<PendingPaste> pending_paste;
+
+  std::int64_t review_scroll = 0;
+
+  std::optional<std::size_t> focused_field;
+  std::size_t cursor = 0;
+  bool whole_text_selected = false;
+
+  // The overlays, each with the state its own file keeps.
+  ConfirmationState confirmation;
+  BackupsPanelState backups_panel;
+  ContentPanelState content_panel;
+  BrowserState browser;
+  // Monotonic time the topmost overlay opened, for the press guard.
+  std::optional<std::int64_t> overlay_opened_ms;
+
+  OverlayHooks hooks;
+};
+
+// --- small text helpers -----------------------------------------------------
+
+// True when the text is empty after trimming Unicode white space.
+bool is_blank(std::string_view text);
+// An optional "+" and one or more decimal digits that fit in 64 bits.
+std::optional<std::uint64_t> parse_depth(std::string_view text);
+// Removes U+0000-U+001F and U+007F-U+009F.
+std::string strip_control_characters(std::string_view text);
+
+// --- state operations -------------------------------------------------------
+
+void set_status(UiState& ui, StatusSeverity severity, std::string message);
+// Drops the preview, snapshot, status and results; the page returns to 0.
+void invalidate(UiState& ui);
+// Fields 0-4 invalidate and reset the review scroll; field 3 updates the depth.
+void set_field_text(UiState& ui, std::size_t field, std::string text);
+void focus_field(UiState& ui, std::size_t field);
+void clear_focus(UiState& ui);
+// Typed or pasted text into the focused field.
+void insert_text(UiState& ui, std::string_view text);
+// The clipboard text becomes text and the window must take ownership.
+void take_clipboard(UiState& ui, std::string text);
+// Text that arrived for the paste asked for earlier.
+void accept_pasted_text(UiState& ui, std::string_view text);
+
+bool depth_field_valid(const UiState& ui);
+bool depth_field_shown(const UiState& ui);
+bool any_overlay_open(const UiState& ui);
+// The confirmation, the Backups panel or the browser: a dialog that takes the
+// keys, under which no other overlay may open.
+bool dialog_open(const UiState& ui);
+// Drops are taken only with no worker and no overlay.
+bool drop_allowed(const UiState& ui);
+// A dropped path that parsed: it becomes the target.
+void accept_dropped_path(UiState& ui, std::string path);
+
+OperationRequest build_request(const UiState& ui);
+std::size_t review_page_count(const UiState& ui);
+std::size_t shown_review_page(const UiState& ui);
+
+// --- actions and workers ----------------------------------------------------
+
+void dispatch_action(UiState& ui, UiAction action, std::uint32_t payload, std::int64_t now_ms);
+// True while a press must be ignored because an overlay has just opened.
+bool press_guard_active(const UiState& ui, std::int64_t now_ms);
+
+void start_preview(UiState& ui);
+void start_apply(UiState& ui);
+void start_backup(UiState& ui);
+// Takes at most one message from the running worker; true when something changed.
+bool poll_worker(UiState& ui);
+void handle_worker_event(UiState& ui, WorkerEvent event);
+
+// --- composed texts ---------------------------------------------------------
+
+std::string compose_review_text(const UiState& ui);
+// None when the reviewed preview may not be applied now.
+std::optional<std::string> compose_confirmation_text(const UiState& ui);
+// The backup choice, destination and last completed backup lines, shared by the
+// confirmation and the Backups panel.
+std::string compose_backup_choice_text(const UiState& ui);
+std::string_view welcome_text();
+
+// Field placeholders, indexed by field id.
+std::string_view field_placeholder(std::size_t field);
+
+}  // namespace tarnwick

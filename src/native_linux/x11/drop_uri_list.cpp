@@ -1,0 +1,81 @@
+// A dropped uri-list must name exactly one local file URI; everything else is
+// refused with one message per reason.
+#include "native_linux/x11/drop_uri_list.h"
+
+#include <vector>
+
+#include "common/utf8.h"
+
+namespace tarnwick {
+namespace {
+
+constexpr std::string_view kFileScheme = "file://";
+constexpr std::string_view kLocalhostPrefix = "localhost/";
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+std::string_view trim(std::string_view text) {
+  while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::vector<std::string_view> meaningful_lines(std::string_view list) {
+  std::vector<std::string_view> lines;
+  while (!list.empty()) {
+    const std::size_t end = list.find('\n');
+    std::string_view line = list.substr(0, end);
+    list = end == std::string_view::npos ? std::string_view{} : list.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    line = trim(line);
+    if (line.empty() || line.front() == '#') continue;
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+Result<std::string> decode_local_path(std::string_view encoded) {
+  constexpr std::string_view kMalformed = "The dropped file URI is malformed.";
+  if (encoded.find_first_of("?#") != std::string_view::npos) return fail(std::string(kMalformed));
+  std::string path;
+  path.reserve(encoded.size());
+  for (std::size_t i = 0; i < encoded.size(); ++i) {
+    if (encoded[i] != '%') {
+      path.push_back(encoded[i]);
+      continue;
+    }
+    if (i + 2 >= encoded.size()) return fail(std::string(kMalformed));
+    const int high = hex_value(encoded[i + 1]);
+    const int low = hex_value(encoded[i + 2]);
+    if (high < 0 || low < 0) return fail(std::string(kMalformed));
+    path.push_back(static_cast<char>(high * 16 + low));
+    i += 2;
+  }
+  if (!is_valid_utf8(path)) return fail("Drop a file with a valid UTF-8 path.");
+  if (contains_control_character(path)) return fail("Dropped paths cannot contain control characters.");
+  return path;
+}
+
+}  // namespace
+
+Result<std::string> parse_uri_list(std::string_view list) {
+  const std::vector<std::string_view> lines = meaningful_lines(list);
+  if (lines.empty()) return fail("Drop one file or folder.");
+  if (lines.size() > 1) return fail("Drop one file or folder at a time.");
+  std::string_view uri = lines.front();
+  if (!uri.starts_with(kFileScheme)) return fail("Only local files and folders can be dropped.");
+  std::string_view rest = uri.substr(kFileScheme.size());
+  // "file://localhost/x" names the same file as "file:///x".
+  if (rest.starts_with(kLocalhostPrefix)) rest.remove_prefix(kLocalhostPrefix.size() - 1);
+  if (!rest.starts_with('/')) return fail("Remote file locations cannot be dropped.");
+  return decode_local_path(rest);
+}
+
+}  // namespace tarnwick

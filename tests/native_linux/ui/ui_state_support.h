@@ -1,0 +1,58 @@
+// Test helpers for the screen logic: a worker spawner that keeps the senders so
+// a test decides what each worker reports, and small plan builders.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "native_linux/ui/ui_state.h"
+
+namespace tarnwick::testing {
+
+struct FakeWorkers {
+  std::vector<EventSender> senders;
+  int starts = 0;
+  bool refuse = false;
+
+  WorkerSpawner spawner() {
+    return [this](std::function<WorkerEvent()>, EventSender sender) {
+      if (refuse) return false;
+      ++starts;
+      senders.push_back(std::move(sender));
+      return true;
+    };
+  }
+  void finish(WorkerEvent event) { std::move(senders.back()).send(std::move(event)); }
+  void vanish() { senders.back() = EventSender{}; }
+};
+
+inline ChangeEntry rename_entry(std::size_t index) {
+  ChangeEntry entry;
+  entry.original_path = "/t/Tarn" + std::to_string(index) + ".txt";
+  entry.final_path = "/t/Tarnwick" + std::to_string(index) + ".txt";
+  entry.name_changes = true;
+  entry.literal_count = 1;
+  return entry;
+}
+
+inline PreviewPlan plan_with(std::size_t entries, std::size_t notices) {
+  PreviewPlan plan;
+  for (std::size_t i = 0; i < entries; ++i) plan.changes.push_back(rename_entry(i));
+  for (std::size_t i = 0; i < notices; ++i) plan.notices.push_back("Notice " + std::to_string(i) + ".");
+  plan.items_scanned = entries + 7;
+  plan.target_path = "/t";
+  return plan;
+}
+
+// A UiState with a target and a reviewed preview of the given plan in place.
+inline UiState previewed_state(FakeWorkers& workers, PreviewPlan plan) {
+  UiState ui;
+  ui.spawn = workers.spawner();
+  ui.fields[kFieldTarget] = "/t";
+  start_preview(ui);
+  workers.finish(PreviewFinished{build_request(ui), std::move(plan)});
+  poll_worker(ui);
+  return ui;
+}
+
+}  // namespace tarnwick::testing
