@@ -5,6 +5,21 @@
 
 namespace tarnwick {
 
+namespace {
+
+// True when some valid character of the text is one the test picks.
+template <class Test>
+bool contains_character(std::string_view text, Test picks) {
+  for (std::size_t at = 0; at < text.size();) {
+    const Utf8Step step = utf8_step(text, at);
+    if (step.valid && picks(step.code_point)) return true;
+    at += step.length;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool is_valid_utf8(std::string_view bytes) {
   return utf8_scan::walk_flagged_characters(
       reinterpret_cast<utf8_scan::Bytes>(bytes.data()), bytes.size(),
@@ -62,27 +77,13 @@ std::string_view trim_unicode_white_space(std::string_view text) {
   return text.substr(begin, end - begin);
 }
 
-bool contains_unicode_white_space(std::string_view text) {
-  for (std::size_t at = 0; at < text.size();) {
-    const Utf8Step step = utf8_step(text, at);
-    if (step.valid && is_unicode_white_space(step.code_point)) return true;
-    at += step.length;
-  }
-  return false;
-}
+bool contains_unicode_white_space(std::string_view text) { return contains_character(text, is_unicode_white_space); }
 
 bool is_control_character(char32_t code_point) {
   return code_point <= 0x1F || (code_point >= 0x7F && code_point <= 0x9F);
 }
 
-bool contains_control_character(std::string_view text) {
-  for (std::size_t at = 0; at < text.size();) {
-    const Utf8Step step = utf8_step(text, at);
-    if (step.valid && is_control_character(step.code_point)) return true;
-    at += step.length;
-  }
-  return false;
-}
+bool contains_control_character(std::string_view text) { return contains_character(text, is_control_character); }
 
 void append_utf8(std::string& out, char32_t c) {
   char bytes[4];
