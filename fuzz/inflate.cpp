@@ -1,5 +1,6 @@
 // Fuzz entry point for the raw DEFLATE decoder: it must agree exactly (bytes, bit count,
 // message) with the bit-serial reference, and with zlib wherever zlib accepts a stream.
+// The encoder's stream of the decoded bytes, and of the input itself, must read back.
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
@@ -45,12 +46,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require((actual->bits_consumed + 7) / 8 == by_zlib->consumed_bytes);
   }
 
-  // Whatever decoded, the encoder must carry back.
-  if (actual.has_value()) {
-    const auto encoded = tarnwick::deflate_bounded(actual->bytes, UINT64_MAX);
+  // Whatever decoded, and the raw input as well, the encoder must carry back:
+  // zlib and the decoder read its stream as exactly those bytes.
+  for (const std::string_view bytes : {actual.has_value() ? std::string_view(actual->bytes) : input, input}) {
+    const auto encoded = tarnwick::deflate_bounded(bytes, UINT64_MAX);
     require(encoded.has_value());
-    const auto round_trip = tarnwick::inflate_raw(*encoded, actual->bytes.size());
-    require(round_trip.has_value() && round_trip->bytes == actual->bytes);
+    const auto round_trip = tarnwick::inflate_raw(*encoded, bytes.size());
+    require(round_trip.has_value() && round_trip->bytes == bytes);
+    const auto by_zlib_again = tarnwick::testing::zlib_inflate_raw(*encoded, bytes.size());
+    require(by_zlib_again.has_value() && by_zlib_again->bytes == bytes && by_zlib_again->consumed_bytes == encoded->size());
   }
   return 0;
 }

@@ -38,7 +38,7 @@ Result<std::optional<ResourceEdit>> edit_fixed_width_resource(const Rsc7Resource
   edit.notices = {
       "RSC7 page layout and unmatched decoded bytes are preserved. Embedded hashes, checksums, signatures and "
       "external game references are not rebuilt; game compatibility requires independent validation.",
-      "RSC7 output is recompressed with bounded LZ77 and fixed Huffman coding, with stored blocks when smaller. Its "
+      "RSC7 output is recompressed with bounded LZ77 and Huffman coding, with stored blocks when smaller. Its "
       "compressed size may differ from the original resource.",
   };
   edit.summary = "GTA RSC7 resource · decoded fixed-width literal replacement";

@@ -16,7 +16,7 @@ constexpr char kLayoutNotice[] =
     "RSC7 page layout and unmatched decoded bytes are preserved. Embedded hashes, checksums, signatures and external "
     "game references are not rebuilt; game compatibility requires independent validation.";
 constexpr char kRecompressedNotice[] =
-    "RSC7 output is recompressed with bounded LZ77 and fixed Huffman coding, with stored blocks when smaller. Its "
+    "RSC7 output is recompressed with bounded LZ77 and Huffman coding, with stored blocks when smaller. Its "
     "compressed size may differ from the original resource.";
 constexpr char kSummary[] = "GTA RSC7 resource · decoded fixed-width literal replacement";
 

@@ -1,19 +1,20 @@
-// Bounded raw DEFLATE encoder: one greedy fixed-Huffman block, or stored blocks when that is not smaller.
+// Bounded raw DEFLATE encoder: lazy LZ77 matching over hash chains, each block
+// written as the smallest of dynamic Huffman, fixed Huffman and stored, and the
+// whole input as stored blocks when the encoded form would not be smaller.
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "common/text.h"
-#include "resource/deflate/deflate.h"
 #include "common/types.h"
-#include "resource/deflate/code_tables.h"
+#include "resource/deflate/bit_writer.h"
+#include "resource/deflate/block_encoder.h"
+#include "resource/deflate/deflate.h"
 
 namespace tarnwick {
 namespace {
@@ -25,149 +26,44 @@ constexpr char kStoredMemoryMessage[] = "Cannot reserve bounded stored DEFLATE o
 
 constexpr std::uint64_t kStoredBlockBytes = 65535;
 constexpr std::uint64_t kStoredBlockHeaderBytes = 5;
-constexpr std::size_t kMatchTableEntries = 65536;
+constexpr std::uint32_t kWindowBytes = 32768;
+constexpr unsigned kMinMatchBytes = 3;
+constexpr unsigned kMaxMatchBytes = 258;
+
+// Matching effort. A chain is followed for at most kMaxChain earlier
+// positions (a quarter of that when the match to beat is already good); a
+// match of kNiceLength ends the search; a match of kLazyLength or more is
+// taken without looking one byte further for a longer one.
+constexpr unsigned kMaxChain = 128;
+constexpr unsigned kGoodLength = 8;
+constexpr unsigned kLazyLength = 32;
+constexpr unsigned kNiceLength = 258;
+// A three-byte match further back than this costs about as much as its literals.
+constexpr std::uint32_t kFarthestShortMatch = 4096;
+
+constexpr unsigned kHashBits = 15;
 constexpr std::uint32_t kHashMultiplier = 0x1E35A7BD;
-constexpr std::uint64_t kWindowBytes = 32768;
-constexpr std::size_t kMinMatchBytes = 3;
-constexpr std::size_t kMaxMatchBytes = 258;
-constexpr std::uint64_t kEmptySlot = UINT64_MAX;
+// Positions in the tables are 32-bit offsets from an epoch start; the tables
+// are cleared when an epoch ends, so an offset never reaches 2^31 and the
+// empty mark is always more than a window away from any real position.
+constexpr std::uint64_t kEpochBytes = 1ull << 30;
+constexpr std::uint32_t kEmpty = 0x80000000u;
 
-using deflate_tables::kDistanceBase;
-using deflate_tables::kDistanceExtra;
-using deflate_tables::kLengthBase;
-using deflate_tables::kLengthExtra;
-
-constexpr std::uint32_t reverse_bits(std::uint32_t code, unsigned length) {
-  std::uint32_t reversed = 0;
-  for (unsigned i = 0; i < length; ++i) reversed |= ((code >> i) & 1u) << (length - 1 - i);
-  return reversed;
+inline std::uint32_t load32(const std::uint8_t* bytes) {
+  std::uint32_t value;
+  std::memcpy(&value, bytes, 4);
+  return value;
 }
 
-// Bits ready for the least-significant-first stream, and how many there are.
-struct Code {
-  std::uint32_t bits = 0;
-  std::uint8_t length = 0;
-};
-
-// Fixed Huffman codes are sent most significant bit first, so they are stored reversed.
-constexpr Code fixed_literal_code(unsigned symbol) {
-  if (symbol < 144) return {reverse_bits(0x30 + symbol, 8), 8};
-  if (symbol < 256) return {reverse_bits(0x190 + symbol - 144, 9), 9};
-  if (symbol < 280) return {reverse_bits(symbol - 256, 7), 7};
-  return {reverse_bits(0xC0 + symbol - 280, 8), 8};
-}
-
-constexpr auto kLiteralCodes = [] {
-  std::array<Code, 288> codes{};
-  for (unsigned symbol = 0; symbol < 288; ++symbol) codes[symbol] = fixed_literal_code(symbol);
-  return codes;
-}();
-
-// Per match length 3..258: the length symbol's code with its extra bits appended.
-constexpr auto kLengthCodes = [] {
-  std::array<Code, kMaxMatchBytes + 1> codes{};
-  for (unsigned length = kMinMatchBytes; length <= kMaxMatchBytes; ++length) {
-    unsigned index = 0;
-    while (index + 1 < kLengthBase.size() && kLengthBase[index + 1] <= length) ++index;
-    const Code symbol = fixed_literal_code(257 + index);
-    codes[length] = {symbol.bits | (length - kLengthBase[index]) << symbol.length,
-                     static_cast<std::uint8_t>(symbol.length + kLengthExtra[index])};
-  }
-  return codes;
-}();
-
-// Distance code index for distance - 1 below 256, and for (distance - 1) >> 7 above.
-constexpr auto kDistanceIndexNear = [] {
-  std::array<std::uint8_t, 256> index{};
-  for (unsigned distance = 1; distance <= 256; ++distance) {
-    unsigned code = 0;
-    while (code + 1 < kDistanceBase.size() && kDistanceBase[code + 1] <= distance) ++code;
-    index[distance - 1] = static_cast<std::uint8_t>(code);
-  }
-  return index;
-}();
-constexpr auto kDistanceIndexFar = [] {
-  std::array<std::uint8_t, 256> index{};
-  for (unsigned high = 2; high < 256; ++high) {
-    const unsigned distance = (high << 7) + 1;  // every distance with these high bits shares the code
-    unsigned code = 0;
-    while (code + 1 < kDistanceBase.size() && kDistanceBase[code + 1] <= distance) ++code;
-    index[high] = static_cast<std::uint8_t>(code);
-  }
-  return index;
-}();
-
-inline Code distance_code(std::uint32_t distance) {
-  const unsigned index = distance <= 256 ? kDistanceIndexNear[distance - 1] : kDistanceIndexFar[(distance - 1) >> 7];
-  return {reverse_bits(index, 5) | (distance - kDistanceBase[index]) << 5,
-          static_cast<std::uint8_t>(5 + kDistanceExtra[index])};
-}
-
-// Stored blocks: max(1, ceil(n / 65,535)) blocks of 5 header bytes each, plus the data.
-std::uint64_t stored_size(std::uint64_t input_bytes) {
-  const std::uint64_t blocks = std::max<std::uint64_t>(1, input_bytes / kStoredBlockBytes +
-                                                              (input_bytes % kStoredBlockBytes != 0 ? 1 : 0));
-  return saturating_add(saturating_mul(blocks, kStoredBlockHeaderBytes), input_bytes);
-}
-
-// Packs bits least significant first into storage of exactly `cap` bytes. Whole bytes
-// are appended four at a time; since output only grows, the cap is exceeded by such a
-// group exactly when appending its bytes one at a time would exceed it.
-class BitWriter {
- public:
-  BitWriter(char* data, std::size_t cap) : data_(data), cap_(cap) {}
-
-  void put(Code code) {
-    accumulator_ |= std::uint64_t{code.bits} << pending_;
-    pending_ += code.length;
-    if (pending_ >= 32) append_word();
-  }
-
-  // Appends the last partial bytes, zero-padded.
-  void finish() {
-    while (pending_ > 0 && !exceeded_) {
-      if (length_ + 1 > cap_) {
-        exceeded_ = true;
-        return;
-      }
-      data_[length_++] = static_cast<char>(accumulator_ & 0xFF);
-      accumulator_ >>= 8;
-      pending_ = pending_ > 8 ? pending_ - 8 : 0;
-    }
-  }
-
-  bool exceeded() const { return exceeded_; }
-  std::size_t length() const { return length_; }
-
- private:
-  void append_word() {
-    if (length_ + 4 > cap_) {
-      exceeded_ = true;
-      pending_ = 0;
-      return;
-    }
-    const std::uint32_t word = static_cast<std::uint32_t>(accumulator_);
-    for (unsigned i = 0; i < 4; ++i) data_[length_ + i] = static_cast<char>(word >> (8 * i));
-    length_ += 4;
-    accumulator_ >>= 32;
-    pending_ -= 32;
-  }
-
-  char* data_;
-  std::size_t cap_;
-  std::size_t length_ = 0;
-  std::uint64_t accumulator_ = 0;
-  unsigned pending_ = 0;
-  bool exceeded_ = false;
-};
-
-inline std::uint32_t hash_at(const std::uint8_t* bytes) {
+inline std::uint32_t hash4(std::uint32_t word) { return (word * kHashMultiplier) >> (32 - kHashBits); }
+inline std::uint32_t hash3(const std::uint8_t* bytes) {
   const std::uint32_t value = bytes[0] | bytes[1] << 8 | bytes[2] << 16;
-  return (value * kHashMultiplier) >> 16;
+  return (value * kHashMultiplier) >> (32 - kHashBits);
 }
 
-inline std::size_t match_length(const std::uint8_t* earlier, const std::uint8_t* current, std::size_t most) {
-  std::size_t length = 0;
+// Number of equal bytes at the two places, at most `most`.
+inline unsigned match_length(const std::uint8_t* earlier, const std::uint8_t* current, unsigned most) {
+  unsigned length = 0;
   while (length + 8 <= most) {
     std::uint64_t a;
     std::uint64_t b;
@@ -177,7 +73,7 @@ inline std::size_t match_length(const std::uint8_t* earlier, const std::uint8_t*
       const std::uint64_t difference = a ^ b;
       const int equal_bits =
           std::endian::native == std::endian::little ? std::countr_zero(difference) : std::countl_zero(difference);
-      return length + static_cast<std::size_t>(equal_bits / 8);
+      return length + static_cast<unsigned>(equal_bits / 8);
     }
     length += 8;
   }
@@ -185,48 +81,151 @@ inline std::size_t match_length(const std::uint8_t* earlier, const std::uint8_t*
   return length;
 }
 
-// The greedy pass over the whole input, writing into `writer`; stops early once the cap is reached.
-void encode_fixed_block(const std::uint8_t* input, std::size_t size, std::uint64_t* table, BitWriter& writer) {
-  writer.put({0b011, 3});  // final block, type 1 (fixed Huffman)
-  std::size_t position = 0;
-  while (position < size && !writer.exceeded()) {
-    if (size - position >= kMinMatchBytes) {
-      const std::uint32_t hash = hash_at(input + position);
-      const std::uint64_t candidate = table[hash];
-      table[hash] = position;
-      if (candidate != kEmptySlot && position - candidate <= kWindowBytes) {
-        const std::size_t most = std::min(size - position, kMaxMatchBytes);
-        const std::size_t length = match_length(input + candidate, input + position, most);
-        if (length >= kMinMatchBytes) {
-          writer.put(kLengthCodes[length]);
-          writer.put(distance_code(static_cast<std::uint32_t>(position - candidate)));
-          const std::size_t end = position + length;
-          const std::size_t last_hashable = size - kMinMatchBytes;  // size >= 3 here
-          for (std::size_t later = position + 1; later < end && later <= last_hashable; ++later) {
-            table[hash_at(input + later)] = later;
-          }
-          position = end;
-          continue;
+struct Match {
+  unsigned length = 0;
+  unsigned distance = 0;
+};
+
+// Everything the encoder takes besides its output: about 640 KiB, reserved at once.
+struct EncoderMemory {
+  std::uint32_t head4[1u << kHashBits];  // latest position of each four-byte hash
+  std::uint32_t head3[1u << kHashBits];  // latest position of each three-byte hash
+  std::uint32_t chain[kWindowBytes];     // earlier position with the same four-byte hash
+  std::uint32_t symbols[BlockEncoder::kMaxSymbols];
+
+  void clear_tables() {
+    std::fill(std::begin(head4), std::end(head4), kEmpty);
+    std::fill(std::begin(head3), std::end(head3), kEmpty);
+    std::fill(std::begin(chain), std::end(chain), kEmpty);
+  }
+};
+
+// Hash chains over the input, addressed by offsets from the epoch start.
+class MatchFinder {
+ public:
+  explicit MatchFinder(EncoderMemory& memory) : memory_(memory) { memory_.clear_tables(); }
+
+  void start_epoch(const std::uint8_t* base) {
+    base_ = base;
+    memory_.clear_tables();
+  }
+
+  // Records the position (at least four bytes before the end) in the tables.
+  void insert(std::uint32_t position) {
+    const std::uint8_t* bytes = base_ + position;
+    const std::uint32_t hash = hash4(load32(bytes));
+    memory_.chain[position % kWindowBytes] = memory_.head4[hash];
+    memory_.head4[hash] = position;
+    memory_.head3[hash3(bytes)] = position;
+  }
+
+  // The longest match at position that is longer than better_than, looking
+  // at `available` bytes at most; a zero length when there is none. Every
+  // candidate is checked byte for byte, so a stale chain link costs time only.
+  Match find(std::uint32_t position, std::size_t available, unsigned better_than, unsigned chain_limit) const {
+    const std::uint8_t* current = base_ + position;
+    const auto most = static_cast<unsigned>(std::min<std::size_t>(available, kMaxMatchBytes));
+    Match best{better_than, 0};
+    if (best.length >= most) return {};
+    const std::uint32_t first_word = load32(current);
+    std::uint32_t candidate = memory_.head4[hash4(first_word)];
+    for (unsigned chain = chain_limit; chain > 0; --chain) {
+      const std::uint32_t distance = position - candidate;
+      if (distance - 1 >= kWindowBytes) break;  // nothing nearer is left, or the slot is empty
+      const std::uint8_t* earlier = current - distance;
+      // Only a candidate that also agrees one byte past the best so far can beat it.
+      if (earlier[best.length] == current[best.length] && load32(earlier) == first_word) {
+        const unsigned length = 4 + match_length(earlier + 4, current + 4, most - 4);
+        if (length > best.length) {
+          best = {length, distance};
+          if (length >= kNiceLength || length == most) break;
         }
       }
+      candidate = memory_.chain[candidate % kWindowBytes];
     }
-    writer.put(kLiteralCodes[input[position]]);
+    if (best.distance == 0 && better_than < kMinMatchBytes) {
+      const std::uint32_t distance = position - memory_.head3[hash3(current)];
+      if (distance - 1 < kFarthestShortMatch && std::memcmp(current - distance, current, kMinMatchBytes) == 0)
+        best = {kMinMatchBytes, distance};
+    }
+    return best.distance == 0 ? Match{} : best;
+  }
+
+ private:
+  EncoderMemory& memory_;
+  const std::uint8_t* base_ = nullptr;
+};
+
+// Lazy matching: a match found at one position is kept only if the next
+// position does not start a longer one; otherwise its first byte becomes a
+// literal. Blocks are written as they fill; stops early once the cap is hit.
+void encode_blocks(const std::uint8_t* input, std::size_t size, EncoderMemory& memory, BitWriter& writer) {
+  BlockEncoder blocks(input, memory.symbols, writer);
+  MatchFinder finder(memory);
+  std::size_t epoch = 0;
+  finder.start_epoch(input);
+  const auto emitted = [&] {
+    if (!blocks.full()) return true;
+    blocks.flush(false);
+    return !writer.exceeded();
+  };
+  std::size_t position = 0;
+  Match pending;                 // the match at position - 1, if any
+  bool pending_literal = false;  // whether the byte at position - 1 still waits
+  while (position < size) {
+    if (position - epoch >= kEpochBytes) {
+      epoch = position;
+      finder.start_epoch(input + epoch);
+    }
+    Match current;
+    if (size - position >= 4) {
+      const auto offset = static_cast<std::uint32_t>(position - epoch);
+      if (pending.length < kLazyLength) {
+        const unsigned chain = pending.length >= kGoodLength ? kMaxChain / 4 : kMaxChain;
+        current = finder.find(offset, size - position, std::max(pending.length, kMinMatchBytes - 1), chain);
+      }
+      finder.insert(offset);
+    }
+    if (pending.length >= kMinMatchBytes && current.length <= pending.length) {
+      blocks.match(pending.length, pending.distance);
+      const std::size_t end = position - 1 + pending.length;
+      const std::size_t last_hashed = std::min(end, size - 4 + 1);  // positions with four bytes left
+      for (std::size_t later = position + 1; later < last_hashed; ++later)
+        finder.insert(static_cast<std::uint32_t>(later - epoch));
+      position = end;
+      pending = {};
+      pending_literal = false;
+      if (!emitted()) return;
+      continue;
+    }
+    if (pending_literal) {
+      blocks.literal(input[position - 1]);
+      if (!emitted()) return;
+    }
+    pending_literal = true;
+    pending = current;
     ++position;
   }
-  writer.put(kLiteralCodes[256]);
-  writer.finish();
+  if (pending_literal) blocks.literal(input[size - 1]);
+  blocks.flush(true);
 }
 
-Result<std::string> fixed_huffman_pass(std::string_view input, std::uint64_t cap) {
-  std::unique_ptr<std::uint64_t[]> table(new (std::nothrow) std::uint64_t[kMatchTableEntries]);
-  if (!table) return fail(kDictionaryMessage);
-  std::fill_n(table.get(), kMatchTableEntries, kEmptySlot);
+// Stored blocks: max(1, ceil(n / 65,535)) blocks of 5 header bytes each, plus the data.
+std::uint64_t stored_size(std::uint64_t input_bytes) {
+  const std::uint64_t blocks = std::max<std::uint64_t>(1, input_bytes / kStoredBlockBytes +
+                                                              (input_bytes % kStoredBlockBytes != 0 ? 1 : 0));
+  return saturating_add(saturating_mul(blocks, kStoredBlockHeaderBytes), input_bytes);
+}
+
+Result<std::string> compressed_pass(std::string_view input, std::uint64_t cap) {
+  std::unique_ptr<EncoderMemory> memory(new (std::nothrow) EncoderMemory);
+  if (!memory) return fail(kDictionaryMessage);
   std::string output;
   bool exceeded = false;
   const bool allocated = try_allocate([&] {
     output.resize_and_overwrite(static_cast<std::size_t>(cap), [&](char* data, std::size_t) {
       BitWriter writer(data, static_cast<std::size_t>(cap));
-      encode_fixed_block(reinterpret_cast<const std::uint8_t*>(input.data()), input.size(), table.get(), writer);
+      encode_blocks(reinterpret_cast<const std::uint8_t*>(input.data()), input.size(), *memory, writer);
       exceeded = writer.exceeded();
       return exceeded ? 0 : writer.length();
     });
@@ -265,9 +264,10 @@ Result<std::string> stored_form(std::string_view input, std::uint64_t size) {
 
 Result<std::string> deflate_bounded(std::string_view input, std::uint64_t output_limit) {
   const std::uint64_t stored = stored_size(input.size());
+  // The pass may use at most the stored size: a result that large is abandoned.
   const std::uint64_t cap = std::min(stored, output_limit);
   {
-    Result<std::string> pass = fixed_huffman_pass(input, cap);
+    Result<std::string> pass = compressed_pass(input, cap);
     if (pass.has_value() && pass->size() < stored) return pass;
     // A failed pass falls back to stored blocks whenever the limit admits them.
     if (output_limit < stored) {

@@ -30,7 +30,8 @@ struct InflateFailure {
 // inflate_raw, with the kind of fault beside its message.
 std::expected<Inflated, InflateFailure> inflate_raw_with_fault(std::string_view input, std::uint64_t output_limit);
 
-// Greedy single-block fixed-Huffman encoding, or stored blocks when smaller;
+// Lazy LZ77 with dynamic-Huffman, fixed-Huffman or stored blocks, whichever is
+// smallest per block; stored blocks throughout when that would not be larger;
 // the result is a pure function of the input.
 Result<std::string> deflate_bounded(std::string_view input, std::uint64_t output_limit);
 

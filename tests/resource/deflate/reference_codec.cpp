@@ -1,4 +1,4 @@
-// Slow, obviously correct raw DEFLATE codec written straight from the rules (see the header).
+// Slow, obviously correct raw DEFLATE decoder written straight from the rules (see the header).
 #include "resource/deflate/reference_codec.h"
 
 #include <algorithm>
@@ -94,7 +94,7 @@ Result<void> append(std::string& out, std::uint64_t limit, std::uint64_t count) 
 }
 
 Result<void> block_data(Bits& bits, const Huffman& literals, const Huffman& distances, std::string& out,
-                        std::uint64_t limit) {
+                        std::uint64_t limit, ReferenceResult& trace) {
   for (;;) {
     const unsigned symbol = TRY(decode(bits, literals));
     if (symbol < 256) {
@@ -112,6 +112,7 @@ Result<void> block_data(Bits& bits, const Huffman& literals, const Huffman& dist
       return fail("DEFLATE back-reference is outside the 32 KiB output history.");
     }
     TRY(append(out, limit, length));
+    trace.matches.push_back({length, distance});
     for (unsigned i = 0; i < length; ++i) out.push_back(out[out.size() - distance]);
   }
 }
@@ -129,7 +130,7 @@ Result<void> stored(Bits& bits, std::string& out, std::uint64_t limit) {
   return {};
 }
 
-Result<void> dynamic(Bits& bits, std::string& out, std::uint64_t limit) {
+Result<void> dynamic(Bits& bits, std::string& out, std::uint64_t limit, ReferenceResult& trace) {
   const unsigned hlit = TRY(bits.read(5));
   const unsigned hdist = TRY(bits.read(5));
   const unsigned hclen = TRY(bits.read(4));
@@ -165,105 +166,14 @@ Result<void> dynamic(Bits& bits, std::string& out, std::uint64_t limit) {
   if (lengths[256] == 0) return fail("DEFLATE literal alphabet has no end-of-block code.");
   const Huffman literals = TRY(build({lengths.begin(), lengths.begin() + hlit + 257}, Kind::LiteralLength));
   const Huffman distances = TRY(build({lengths.begin() + hlit + 257, lengths.end()}, Kind::Distance));
-  return block_data(bits, literals, distances, out, limit);
+  return block_data(bits, literals, distances, out, limit, trace);
 }
 
-// --- encoder ---
-
-constexpr std::uint64_t kEmpty = UINT64_MAX;
-
-class Writer {
- public:
-  explicit Writer(std::uint64_t cap) : cap_(cap) {}
-  void put(std::uint32_t value, unsigned count) {
-    accumulator_ |= std::uint64_t{value} << pending_;
-    pending_ += count;
-    while (pending_ >= 8) emit();
-  }
-  void put_huffman(std::uint32_t code, unsigned length) {
-    for (unsigned i = length; i > 0; --i) put((code >> (i - 1)) & 1u, 1);
-  }
-  void flush() {
-    if (pending_ > 0) emit();
-  }
-  // Any byte that would have gone past the cap fails the whole pass.
-  Result<std::string> take() {
-    if (exceeded_) return fail("DEFLATE output exceeds the configured size limit.");
-    return std::move(out_);
-  }
-
- private:
-  void emit() {
-    if (out_.size() + 1 > cap_) exceeded_ = true;
-    if (!exceeded_) out_.push_back(static_cast<char>(accumulator_ & 0xFF));
-    accumulator_ >>= 8;
-    pending_ = pending_ >= 8 ? pending_ - 8 : 0;
-  }
-  std::uint64_t cap_;
-  std::string out_;
-  std::uint64_t accumulator_ = 0;
-  unsigned pending_ = 0;
-  bool exceeded_ = false;
-};
-
-void put_fixed(Writer& writer, unsigned symbol) {
-  if (symbol < 144) return writer.put_huffman(0x30 + symbol, 8);
-  if (symbol < 256) return writer.put_huffman(0x190 + symbol - 144, 9);
-  if (symbol < 280) return writer.put_huffman(symbol - 256, 7);
-  writer.put_huffman(0xC0 + symbol - 280, 8);
-}
-
-std::uint32_t hash(std::string_view b, std::size_t i) {
-  const std::uint32_t value = static_cast<std::uint8_t>(b[i]) | static_cast<std::uint8_t>(b[i + 1]) << 8 |
-                              static_cast<std::uint8_t>(b[i + 2]) << 16;
-  return static_cast<std::uint32_t>(value * 0x1E35A7BDull) >> 16;
-}
-
-Result<std::string> fixed_pass(std::string_view b, std::uint64_t cap) {
-  Writer writer(cap);
-  std::vector<std::uint64_t> table(65536, kEmpty);
-  writer.put(1, 1);
-  writer.put(1, 2);
-  const std::size_t n = b.size();
-  std::size_t i = 0;
-  while (i < n) {
-    std::uint64_t candidate = kEmpty;
-    if (n - i >= 3) {
-      candidate = table[hash(b, i)];
-      table[hash(b, i)] = i;
-    }
-    if (candidate != kEmpty && i - candidate <= 32768) {
-      std::size_t l = 0;
-      while (l < std::min<std::size_t>(n - i, 258) && b[candidate + l] == b[i + l]) ++l;
-      if (l >= 3) {
-        unsigned code = 0;
-        while (code + 1 < 29 && kLengthBase[code + 1] <= l) ++code;
-        put_fixed(writer, 257 + code);
-        writer.put(static_cast<std::uint32_t>(l - kLengthBase[code]), kLengthExtra[code]);
-        const std::size_t d = i - candidate;
-        unsigned dcode = 0;
-        while (dcode + 1 < 30 && kDistanceBase[dcode + 1] <= d) ++dcode;
-        writer.put_huffman(dcode, 5);
-        writer.put(static_cast<std::uint32_t>(d - kDistanceBase[dcode]), kDistanceExtra[dcode]);
-        for (std::size_t k = i + 1; k < i + l; ++k) {
-          if (n - k >= 3) table[hash(b, k)] = k;
-        }
-        i += l;
-        continue;
-      }
-    }
-    put_fixed(writer, static_cast<std::uint8_t>(b[i]));
-    ++i;
-  }
-  put_fixed(writer, 256);
-  writer.flush();
-  return writer.take();
-}
-
-Result<void> blocks(Bits& bits, std::string& out, std::uint64_t limit) {
+Result<void> blocks(Bits& bits, std::string& out, std::uint64_t limit, ReferenceResult& trace) {
   for (;;) {
     const std::uint32_t final_block = TRY(bits.read(1));
     const std::uint32_t type = TRY(bits.read(2));
+    trace.block_types.push_back(type);
     if (type == 0) {
       TRY(stored(bits, out, limit));
     } else if (type == 1) {
@@ -272,9 +182,9 @@ Result<void> blocks(Bits& bits, std::string& out, std::uint64_t limit) {
       std::fill(literal.begin() + 256, literal.begin() + 280, 7);
       const Huffman literals = TRY(build(literal, Kind::LiteralLength));
       const Huffman distances = TRY(build(std::vector<unsigned>(32, 5), Kind::Distance));
-      TRY(block_data(bits, literals, distances, out, limit));
+      TRY(block_data(bits, literals, distances, out, limit, trace));
     } else if (type == 2) {
-      TRY(dynamic(bits, out, limit));
+      TRY(dynamic(bits, out, limit, trace));
     } else {
       return fail("Reserved DEFLATE block type.");
     }
@@ -287,7 +197,7 @@ Result<void> blocks(Bits& bits, std::string& out, std::uint64_t limit) {
 ReferenceResult reference_inflate(std::string_view input, std::uint64_t limit) {
   ReferenceResult result;
   Bits bits(input);
-  const Result<void> decoded = blocks(bits, result.bytes, limit);
+  const Result<void> decoded = blocks(bits, result.bytes, limit, result);
   if (!decoded.has_value()) {
     result.bytes.clear();
     result.message = decoded.error();
@@ -295,37 +205,6 @@ ReferenceResult reference_inflate(std::string_view input, std::uint64_t limit) {
   }
   result.ok = true;
   result.bits = bits.position();
-  return result;
-}
-
-ReferenceResult reference_deflate(std::string_view input, std::uint64_t limit) {
-  const std::uint64_t blocks = std::max<std::uint64_t>(1, (input.size() + 65534) / 65535);
-  const std::uint64_t stored_size = 5 * blocks + input.size();
-  ReferenceResult result;
-  Result<std::string> pass = fixed_pass(input, std::min(stored_size, limit));
-  if (pass.has_value() && pass->size() < stored_size) {
-    result.ok = true;
-    result.bytes = std::move(*pass);
-    return result;
-  }
-  if (!pass.has_value() && limit < stored_size) {
-    result.message = pass.error();
-    return result;
-  }
-  result.ok = true;
-  if (input.empty()) {
-    result.bytes = std::string("\x01\x00\x00\xFF\xFF", 5);
-    return result;
-  }
-  for (std::size_t offset = 0; offset < input.size(); offset += 65535) {
-    const std::size_t length = std::min<std::size_t>(65535, input.size() - offset);
-    result.bytes.push_back(offset + length == input.size() ? 1 : 0);
-    result.bytes.push_back(static_cast<char>(length & 0xFF));
-    result.bytes.push_back(static_cast<char>(length >> 8));
-    result.bytes.push_back(static_cast<char>(~length & 0xFF));
-    result.bytes.push_back(static_cast<char>((~length >> 8) & 0xFF));
-    result.bytes.append(input.substr(offset, length));
-  }
   return result;
 }
 
