@@ -14,36 +14,178 @@ namespace tarnwick {
 
 namespace {
 
-// Fragment and drawable record sizes (bytes claimed from the record start).
-constexpr std::uint64_t kFragmentRootBytes = 304;
-constexpr std::uint64_t kDrawableRootBytes = 208;
-constexpr std::uint64_t kDrawableBytes = 336;
-constexpr std::uint64_t kSkeletonBytes = 112;
-constexpr std::uint64_t kBonesHeaderBytes = 16;
-constexpr std::uint64_t kBoneBytes = 80;
-constexpr std::uint64_t kPhysicsLodGroupBytes = 48;
-constexpr std::uint64_t kPhysicsLodBytes = 304;
-constexpr std::uint64_t kLegacyPhysicsGroupBytes = 128;
-constexpr std::uint64_t kGen9PhysicsGroupBytes = 176;
-constexpr std::uint64_t kPhysicsChildBytes = 256;
-constexpr std::uint64_t kArchetypeBytes = 224;
-constexpr std::uint64_t kEnvironmentClothBytes = 128;
-constexpr std::uint64_t kClothChildBytes = 128;
-constexpr std::uint64_t kGroupNameCapacity = 40;
-constexpr std::uint64_t kClothNameCapacity = 32;
-// Drawable contents.
-constexpr std::uint64_t kDrawableBaseBytes = 168;
-constexpr std::uint64_t kShaderGroupBytes = 64;
-constexpr std::uint64_t kLegacyShaderBytes = 48;
-constexpr std::uint64_t kGen9ShaderBytes = 64;
-constexpr std::uint64_t kShaderParameterBytes = 16;
-constexpr std::uint64_t kTextureDictionaryBytes = 64;
-constexpr std::uint64_t kListHeaderBytes = 16;
-constexpr std::uint64_t kTextureBytes = 80;
-constexpr std::uint64_t kLegacyDictionaryTextureBytes = 144;
-constexpr std::uint64_t kPageInfoHeaderBytes = 16;
-constexpr std::uint64_t kPageInfoFieldOffset = 8;
+// Record layouts: the bytes each record claims from its start, and the
+// offsets of the fields the walk reads. Pointers are 8 bytes, counts
+// little-endian of the width given.
 constexpr std::uint64_t kPointerBytes = 8;
+// Every root, drawable and texture dictionary points to its page-info record here.
+constexpr std::uint64_t kPageInfoFieldOffset = 8;
+
+// Fragment root (YFT), at system offset 0.
+namespace fragment_root {
+constexpr std::uint64_t kBytes = 304;
+constexpr std::uint64_t kDrawable = 48;           // pointer to the main drawable
+constexpr std::uint64_t kDrawableArray = 56;      // pointer to an array of drawable pointers
+constexpr std::uint64_t kDrawableNameArray = 64;  // pointer to an array of name pointers
+constexpr std::uint64_t kDrawableCount = 72;      // u32, elements of both arrays
+constexpr std::uint64_t kName = 88;               // name pointer ("pack:/{model}" in real files)
+constexpr std::uint64_t kClothArray = 96;         // pointer to environment cloth pointers
+constexpr std::uint64_t kClothCount = 104;        // u16
+constexpr std::uint64_t kClothCapacity = 106;     // u16, elements of the cloth array
+constexpr std::uint64_t kPhysicsLodGroup = 240;   // pointer
+constexpr std::uint64_t kExtraDrawable = 248;     // pointer to a second drawable
+}  // namespace fragment_root
+
+// Drawable root (YDR), at system offset 0; it is itself a drawable.
+namespace drawable_root {
+constexpr std::uint64_t kBytes = 208;
+constexpr std::uint64_t kSkeleton = 24;  // pointer
+constexpr std::uint64_t kName = 168;     // name pointer
+}  // namespace drawable_root
+
+// Drawable inside a fragment.
+namespace drawable {
+constexpr std::uint64_t kBytes = 336;
+constexpr std::uint64_t kSkeleton = 24;  // pointer
+constexpr std::uint64_t kName = 304;     // name pointer
+}  // namespace drawable
+
+// Skeleton; its bones array is preceded by a 16-byte header whose first u32
+// repeats the bone count.
+namespace skeleton {
+constexpr std::uint64_t kBytes = 112;
+constexpr std::uint64_t kBones = 32;      // pointer to the first bone, behind the header
+constexpr std::uint64_t kBoneCount = 94;  // u16
+constexpr std::uint64_t kBonesHeaderBytes = 16;
+constexpr std::uint64_t kHeaderCount = 0;  // u32, from the header start
+constexpr std::uint64_t kBoneBytes = 80;
+constexpr std::uint64_t kBoneName = 56;  // name pointer, from the bone start
+}  // namespace skeleton
+
+// Physics LOD group: three LOD pointers.
+namespace physics_lod_group {
+constexpr std::uint64_t kBytes = 48;
+constexpr std::uint64_t kLods[] = {16, 24, 32};
+}  // namespace physics_lod_group
+
+// Physics LOD: groups (named through the group-name array), children and archetypes.
+namespace physics_lod {
+constexpr std::uint64_t kBytes = 304;
+constexpr std::uint64_t kGroupNameArray = 192;  // pointer to group count + 1 pointers to 40-byte name fields
+constexpr std::uint64_t kGroupArray = 200;      // pointer to group pointers
+constexpr std::uint64_t kChildArray = 208;      // pointer to child pointers
+constexpr std::uint64_t kArchetypes[] = {216, 224};
+constexpr std::uint64_t kGroupCount = 282;  // u8
+constexpr std::uint64_t kChildCount = 285;  // u8
+}  // namespace physics_lod
+
+// Physics group: legacy records are 128 bytes and carry no name; Gen9 records
+// hold their name inline.
+namespace physics_group {
+constexpr std::uint64_t kLegacyBytes = 128;
+constexpr std::uint64_t kGen9Bytes = 176;
+constexpr std::uint64_t kGen9Name = 128;     // inline field
+constexpr std::uint64_t kNameCapacity = 40;  // also of the fields the group-name array points to
+}  // namespace physics_group
+
+// Physics child: two drawable pointers.
+namespace physics_child {
+constexpr std::uint64_t kBytes = 256;
+constexpr std::uint64_t kDrawables[] = {160, 168};
+}  // namespace physics_child
+
+// Archetype: a name pointer (in real files often into the fragment's name).
+namespace archetype {
+constexpr std::uint64_t kBytes = 224;
+constexpr std::uint64_t kName = 24;
+}  // namespace archetype
+
+// Environment cloth: a drawable and a child record with the cloth's name.
+namespace environment_cloth {
+constexpr std::uint64_t kBytes = 128;
+constexpr std::uint64_t kDrawable = 24;    // pointer
+constexpr std::uint64_t kClothChild = 40;  // pointer
+}  // namespace environment_cloth
+
+namespace cloth_child {
+constexpr std::uint64_t kBytes = 128;
+constexpr std::uint64_t kName = 88;  // inline field
+constexpr std::uint64_t kNameCapacity = 32;
+}  // namespace cloth_child
+
+// Drawable base, the part every drawable shares: its shader group.
+namespace drawable_base {
+constexpr std::uint64_t kBytes = 168;
+constexpr std::uint64_t kShaderGroup = 16;  // pointer
+}  // namespace drawable_base
+
+// Shader group: an embedded texture dictionary and the shader pointer array.
+namespace shader_group {
+constexpr std::uint64_t kBytes = 64;
+constexpr std::uint64_t kTextureDictionary = 8;  // pointer
+constexpr std::uint64_t kShaderArray = 16;       // pointer to capacity shader pointers
+constexpr std::uint64_t kShaderCount = 24;       // u16
+constexpr std::uint64_t kShaderCapacity = 26;    // u16
+}  // namespace shader_group
+
+// Legacy shader: a block of 16-byte parameters; a parameter whose first byte
+// is 0 holds a texture pointer at +8.
+namespace legacy_shader {
+constexpr std::uint64_t kBytes = 48;
+constexpr std::uint64_t kParameters = 0;       // pointer
+constexpr std::uint64_t kParameterCount = 16;  // u8
+constexpr std::uint64_t kParameterBytes = 16;
+constexpr std::uint64_t kParameterType = 0;  // u8, 0 for a texture
+constexpr std::uint64_t kParameterTexture = 8;
+}  // namespace legacy_shader
+
+// Gen9 shader: a texture-reference table of texture count × copy count
+// pointers, and a parameter header whose 8-byte entries follow its first 8
+// bytes; an entry's u32 at +4 (from the header, +12 + 8 × i) with its low two
+// bits clear refers to table slot (value >> 2) & 0xFF.
+namespace gen9_shader {
+constexpr std::uint64_t kBytes = 64;
+constexpr std::uint64_t kTextureTable = 16;     // pointer
+constexpr std::uint64_t kParameterHeader = 32;  // pointer
+constexpr std::uint64_t kHeaderBytes = 8;
+constexpr std::uint64_t kTextureCount = 1;  // u8, from the header start
+constexpr std::uint64_t kEntryCount = 4;    // u8
+constexpr std::uint64_t kCopyCount = 7;     // u8
+constexpr std::uint64_t kEntryBytes = 8;
+constexpr std::uint64_t kFirstEntryValue = 12;  // u32
+}  // namespace gen9_shader
+
+// Texture dictionary (the YTD root, or embedded in a shader group): two lists,
+// u32 name hashes and texture pointers, kept in the order of the hashes.
+namespace texture_dictionary {
+constexpr std::uint64_t kBytes = 64;
+constexpr std::uint64_t kHashList = 32;     // list header
+constexpr std::uint64_t kTextureList = 48;  // list header
+constexpr std::uint64_t kHashBytes = 4;
+constexpr std::uint64_t kLegacyTextureBytes = 144;  // a dictionary entry claims more than a texture
+}  // namespace texture_dictionary
+
+// List header: element pointer, u16 count, u16 capacity, four bytes not read.
+namespace list_header {
+constexpr std::uint64_t kBytes = 16;
+constexpr std::uint64_t kElements = 0;
+constexpr std::uint64_t kCount = 8;
+constexpr std::uint64_t kCapacity = 10;
+}  // namespace list_header
+
+namespace texture {
+constexpr std::uint64_t kBytes = 80;
+constexpr std::uint64_t kName = 40;  // name pointer
+}  // namespace texture
+
+// Page-info record: u8 system and graphics page counts, then one 8-byte entry per page.
+namespace page_info {
+constexpr std::uint64_t kHeaderBytes = 16;
+constexpr std::uint64_t kSystemPages = 8;
+constexpr std::uint64_t kGraphicsPages = 9;
+constexpr std::uint64_t kEntryBytes = 8;
+}  // namespace page_info
+
 // A debug allocator fills unused memory with this byte; loaders fill the
 // page-info slots at run time, so real files carry it there.
 constexpr char kDebugFillByte = static_cast<char>(0xCD);
@@ -206,30 +348,31 @@ class GraphBuilder {
   }
 
   Result<void> walk_fragment_root() {
-    TRY(frag_claim(0, kFragmentRootBytes));
+    using namespace fragment_root;
+    TRY(frag_claim(0, kBytes));
     add_page_info_field(kPageInfoFieldOffset);
-    TRY(add_name_field(88));
-    TRY(queue_pointer(48, RecordKind::Drawable));
-    TRY(queue_pointer(248, RecordKind::Drawable));
-    const std::uint64_t count = read_u32_le(system_, 72);
-    TRY(walk_pointer_array(56, count, count, "drawable array",
+    TRY(add_name_field(kName));
+    TRY(queue_pointer(kDrawable, RecordKind::Drawable));
+    TRY(queue_pointer(kExtraDrawable, RecordKind::Drawable));
+    const std::uint64_t count = read_u32_le(system_, kDrawableCount);
+    TRY(walk_pointer_array(kDrawableArray, count, count, "drawable array",
                            [&](std::uint64_t element) { return queue_pointer(element, RecordKind::Drawable); }));
-    TRY(walk_pointer_array(64, count, count, "drawable name array",
+    TRY(walk_pointer_array(kDrawableNameArray, count, count, "drawable name array",
                            [&](std::uint64_t element) { return add_name_field(element); }));
-    TRY(queue_pointer(240, RecordKind::PhysicsLodGroup));
-    const std::uint64_t cloth_count = read_u16_le(system_, 104);
-    const std::uint64_t cloth_capacity = read_u16_le(system_, 106);
+    TRY(queue_pointer(kPhysicsLodGroup, RecordKind::PhysicsLodGroup));
+    const std::uint64_t cloth_count = read_u16_le(system_, kClothCount);
+    const std::uint64_t cloth_capacity = read_u16_le(system_, kClothCapacity);
     if (cloth_count > cloth_capacity) return fail("YFT cloth list count exceeds its capacity.");
-    return walk_pointer_array(96, cloth_capacity, cloth_count, "environment cloth capacity",
+    return walk_pointer_array(kClothArray, cloth_capacity, cloth_count, "environment cloth capacity",
                               [&](std::uint64_t element) { return queue_pointer(element, RecordKind::EnvironmentCloth); });
   }
 
   Result<void> walk_drawable_root() {
-    TRY(frag_claim(0, kDrawableRootBytes));
+    TRY(frag_claim(0, drawable_root::kBytes));
     add_page_info_field(kPageInfoFieldOffset);
-    TRY(add_name_field(168));
+    TRY(add_name_field(drawable_root::kName));
     register_drawable(0);
-    return queue_pointer(24, RecordKind::Skeleton);
+    return queue_pointer(drawable_root::kSkeleton, RecordKind::Skeleton);
   }
 
   void register_drawable(std::uint64_t offset) {
@@ -248,81 +391,85 @@ class GraphBuilder {
   Result<void> process_record(RecordKind kind, std::uint64_t offset) {
     switch (kind) {
       case RecordKind::Drawable:
-        TRY(frag_claim(offset, kDrawableBytes));
+        TRY(frag_claim(offset, drawable::kBytes));
         add_page_info_field(offset + kPageInfoFieldOffset);
-        TRY(queue_pointer(offset + 24, RecordKind::Skeleton));
-        TRY(add_name_field(offset + 304));
+        TRY(queue_pointer(offset + drawable::kSkeleton, RecordKind::Skeleton));
+        TRY(add_name_field(offset + drawable::kName));
         register_drawable(offset);
         return {};
       case RecordKind::Skeleton:
         return process_skeleton(offset);
       case RecordKind::PhysicsLodGroup:
-        TRY(frag_claim(offset, kPhysicsLodGroupBytes));
-        for (std::uint64_t field : {16, 24, 32}) TRY(queue_pointer(offset + field, RecordKind::PhysicsLod));
+        TRY(frag_claim(offset, physics_lod_group::kBytes));
+        for (std::uint64_t field : physics_lod_group::kLods) TRY(queue_pointer(offset + field, RecordKind::PhysicsLod));
         return {};
       case RecordKind::PhysicsLod:
         return process_physics_lod(offset);
       case RecordKind::PhysicsGroup:
         // Legacy group records are 128 bytes apart and carry no name of their
         // own: the names live where the group-name array points.
-        if (layout_ == ResourceLayout::Legacy) return frag_claim(offset, kLegacyPhysicsGroupBytes);
-        TRY(frag_claim(offset, kGen9PhysicsGroupBytes));
-        return add_inline_field(offset + 128, kGroupNameCapacity);
+        if (layout_ == ResourceLayout::Legacy) return frag_claim(offset, physics_group::kLegacyBytes);
+        TRY(frag_claim(offset, physics_group::kGen9Bytes));
+        return add_inline_field(offset + physics_group::kGen9Name, physics_group::kNameCapacity);
       case RecordKind::PhysicsChild:
-        TRY(frag_claim(offset, kPhysicsChildBytes));
-        TRY(queue_pointer(offset + 160, RecordKind::Drawable));
-        return queue_pointer(offset + 168, RecordKind::Drawable);
+        TRY(frag_claim(offset, physics_child::kBytes));
+        for (std::uint64_t field : physics_child::kDrawables) TRY(queue_pointer(offset + field, RecordKind::Drawable));
+        return {};
       case RecordKind::Archetype:
-        TRY(frag_claim(offset, kArchetypeBytes));
-        return add_name_field(offset + 24);
+        TRY(frag_claim(offset, archetype::kBytes));
+        return add_name_field(offset + archetype::kName);
       case RecordKind::EnvironmentCloth:
-        TRY(frag_claim(offset, kEnvironmentClothBytes));
-        TRY(queue_pointer(offset + 24, RecordKind::Drawable));
-        return queue_pointer(offset + 40, RecordKind::ClothChild);
+        TRY(frag_claim(offset, environment_cloth::kBytes));
+        TRY(queue_pointer(offset + environment_cloth::kDrawable, RecordKind::Drawable));
+        return queue_pointer(offset + environment_cloth::kClothChild, RecordKind::ClothChild);
       case RecordKind::ClothChild:
-        TRY(frag_claim(offset, kClothChildBytes));
-        return add_inline_field(offset + 88, kClothNameCapacity);
+        TRY(frag_claim(offset, cloth_child::kBytes));
+        return add_inline_field(offset + cloth_child::kName, cloth_child::kNameCapacity);
       default:
         return fail(yft_truncated(offset));  // drawable contents are never queued here
     }
   }
 
   Result<void> process_skeleton(std::uint64_t offset) {
-    TRY(frag_claim(offset, kSkeletonBytes));
-    const std::uint64_t bone_count = read_u16_le(system_, offset + 94);
+    using namespace skeleton;
+    TRY(frag_claim(offset, kBytes));
+    const std::uint64_t bone_count = read_u16_le(system_, offset + kBoneCount);
     if (bone_count == 0) return {};
-    const auto bones = TRY(frag_pointer(offset + 32));
+    const auto bones = TRY(frag_pointer(offset + kBones));
     if (!bones) return fail("YFT skeleton has bones but a null bones pointer.");
     if (*bones < kBonesHeaderBytes) return fail("YFT skeleton bones header is outside the system segment.");
     const std::uint64_t header = *bones - kBonesHeaderBytes;
     TRY(frag_claim(header, kBonesHeaderBytes + bone_count * kBoneBytes));
-    if (read_u32_le(system_, header) != bone_count)
+    if (read_u32_le(system_, header + kHeaderCount) != bone_count)
       return fail("YFT skeleton count disagrees with its bones array header.");
-    for (std::uint64_t i = 0; i < bone_count; ++i) TRY(add_name_field(*bones + i * kBoneBytes + 56));
+    for (std::uint64_t i = 0; i < bone_count; ++i) TRY(add_name_field(*bones + i * kBoneBytes + kBoneName));
     return {};
   }
 
+
+
   Result<void> process_physics_lod(std::uint64_t offset) {
-    TRY(frag_claim(offset, kPhysicsLodBytes));
-    const std::uint64_t groups = static_cast<unsigned char>(system_[offset + 282]);
-    const std::uint64_t children = static_cast<unsigned char>(system_[offset + 285]);
-    const auto group_names = TRY(frag_pointer(offset + 192));
+    using namespace physics_lod;
+    TRY(frag_claim(offset, kBytes));
+    const std::uint64_t groups = static_cast<unsigned char>(system_[offset + kGroupCount]);
+    const std::uint64_t children = static_cast<unsigned char>(system_[offset + kChildCount]);
+    const auto group_names = TRY(frag_pointer(offset + kGroupNameArray));
     if (group_names) {
       TRY(frag_claim(*group_names, groups * kPointerBytes + kPointerBytes));
       for (std::uint64_t i = 0; i < groups; ++i) {
         TRY(count_operation());
         const auto name = TRY(frag_pointer(*group_names + i * kPointerBytes));
         if (!name) continue;
-        if (!fits(*name, kGroupNameCapacity)) return fail(yft_truncated(*name));
-        TRY(add_inline_field(*name, kGroupNameCapacity));
+        if (!fits(*name, physics_group::kNameCapacity)) return fail(yft_truncated(*name));
+        TRY(add_inline_field(*name, physics_group::kNameCapacity));
       }
     }
-    TRY(walk_pointer_array(offset + 200, groups, groups, "physics groups",
+    TRY(walk_pointer_array(offset + kGroupArray, groups, groups, "physics groups",
                            [&](std::uint64_t element) { return queue_pointer(element, RecordKind::PhysicsGroup); }));
-    TRY(walk_pointer_array(offset + 208, children, children, "physics children",
+    TRY(walk_pointer_array(offset + kChildArray, children, children, "physics children",
                            [&](std::uint64_t element) { return queue_pointer(element, RecordKind::PhysicsChild); }));
-    TRY(queue_pointer(offset + 216, RecordKind::Archetype));
-    return queue_pointer(offset + 224, RecordKind::Archetype);
+    for (std::uint64_t field : kArchetypes) TRY(queue_pointer(offset + field, RecordKind::Archetype));
+    return {};
   }
 
   // ---- drawable, shader and texture walk ----------------------------------
@@ -350,23 +497,23 @@ class GraphBuilder {
 
   Result<void> walk_drawable_contents(std::uint64_t drawable) {
     if (!TRY(visit(RecordKind::DrawableBase, drawable))) return {};
-    TRY(claim(drawable, kDrawableBaseBytes));
+    TRY(claim(drawable, drawable_base::kBytes));
     add_page_info_field(drawable + kPageInfoFieldOffset);
-    const auto group = TRY(pointer(drawable + 16));
+    const auto group = TRY(pointer(drawable + drawable_base::kShaderGroup));
     if (group) TRY(walk_shader_group(*group));
     return {};
   }
 
   Result<void> walk_shader_group(std::uint64_t group) {
     if (!TRY(visit(RecordKind::ShaderGroup, group))) return {};
-    TRY(claim(group, kShaderGroupBytes));
-    const auto dictionary = TRY(pointer(group + 8));
+    TRY(claim(group, shader_group::kBytes));
+    const auto dictionary = TRY(pointer(group + shader_group::kTextureDictionary));
     if (dictionary) TRY(walk_texture_dictionary(*dictionary));
-    const std::uint64_t count = read_u16_le(system_, group + 24);
-    const std::uint64_t capacity = read_u16_le(system_, group + 26);
+    const std::uint64_t count = read_u16_le(system_, group + shader_group::kShaderCount);
+    const std::uint64_t capacity = read_u16_le(system_, group + shader_group::kShaderCapacity);
     if (count == 0) return {};
     if (capacity < count) return fail("Shader pointer count exceeds capacity.");
-    const auto array = TRY(pointer(group + 16));
+    const auto array = TRY(pointer(group + shader_group::kShaderArray));
     if (!array) return fail("Shader group has a null shader array.");
     TRY(claim(*array, capacity * kPointerBytes));
     for (std::uint64_t i = 0; i < count; ++i) {
@@ -382,40 +529,42 @@ class GraphBuilder {
   }
 
   Result<void> walk_legacy_shader(std::uint64_t shader) {
+    using namespace legacy_shader;
     if (!TRY(visit(RecordKind::Shader, shader))) return {};
-    TRY(claim(shader, kLegacyShaderBytes));
-    const std::uint64_t count = static_cast<unsigned char>(system_[shader + 16]);
+    TRY(claim(shader, kBytes));
+    const std::uint64_t count = static_cast<unsigned char>(system_[shader + kParameterCount]);
     if (count == 0) return {};
-    const auto block = TRY(pointer(shader));
+    const auto block = TRY(pointer(shader + kParameters));
     if (!block) return fail("Shader has a null parameter block.");
-    TRY(claim(*block, count * kShaderParameterBytes));
+    TRY(claim(*block, count * kParameterBytes));
     for (std::uint64_t i = 0; i < count; ++i) {
-      const std::uint64_t parameter = *block + i * kShaderParameterBytes;
-      if (system_[parameter] != 0) continue;  // only type 0 parameters hold a texture
-      const auto texture = TRY(pointer(parameter + 8));
+      const std::uint64_t parameter = *block + i * kParameterBytes;
+      if (system_[parameter + kParameterType] != 0) continue;  // only type 0 parameters hold a texture
+      const auto texture = TRY(pointer(parameter + kParameterTexture));
       if (texture) TRY(walk_texture(*texture));
     }
     return {};
   }
 
   Result<void> walk_gen9_shader(std::uint64_t shader) {
+    using namespace gen9_shader;
     if (!TRY(visit(RecordKind::Shader, shader))) return {};
-    TRY(claim(shader, kGen9ShaderBytes));
-    const auto header = TRY(pointer(shader + 32));
+    TRY(claim(shader, kBytes));
+    const auto header = TRY(pointer(shader + kParameterHeader));
     if (!header) return {};
-    if (!fits(*header, 8)) return fail(schema_outside(*header));
-    const std::uint64_t texture_count = static_cast<unsigned char>(system_[*header + 1]);
-    const std::uint64_t entry_count = static_cast<unsigned char>(system_[*header + 4]);
-    const std::uint64_t copy_count = static_cast<unsigned char>(system_[*header + 7]);
-    TRY(claim(*header, entry_count * 8 + 8));
+    if (!fits(*header, kHeaderBytes)) return fail(schema_outside(*header));
+    const std::uint64_t texture_count = static_cast<unsigned char>(system_[*header + kTextureCount]);
+    const std::uint64_t entry_count = static_cast<unsigned char>(system_[*header + kEntryCount]);
+    const std::uint64_t copy_count = static_cast<unsigned char>(system_[*header + kCopyCount]);
+    TRY(claim(*header, entry_count * kEntryBytes + kHeaderBytes));
     if (texture_count == 0) return {};
     if (copy_count == 0) return fail("Gen9 shader texture-copy count is zero.");
-    const auto table = TRY(pointer(shader + 16));
+    const auto table = TRY(pointer(shader + kTextureTable));
     if (!table) return fail("Gen9 shader texture-reference table is null.");
     const std::uint64_t slots = texture_count * copy_count;
     TRY(claim(*table, slots * kPointerBytes));
     for (std::uint64_t i = 0; i < entry_count; ++i) {
-      const std::uint32_t entry = read_u32_le(system_, *header + 12 + 8 * i);
+      const std::uint32_t entry = read_u32_le(system_, *header + kFirstEntryValue + kEntryBytes * i);
       if ((entry & 3) != 0) continue;  // not a texture reference
       const std::uint64_t slot = (entry >> 2) & 0xFF;
       if (slot >= slots) return fail("Gen9 shader texture index exceeds its reference table.");
@@ -427,8 +576,8 @@ class GraphBuilder {
 
   Result<void> walk_texture(std::uint64_t texture) {
     if (!TRY(visit(RecordKind::Texture, texture))) return {};
-    TRY(claim(texture, kTextureBytes));
-    name_fields_.insert(texture + 40);
+    TRY(claim(texture, texture::kBytes));
+    name_fields_.insert(texture + texture::kName);
     return {};
   }
 
@@ -438,12 +587,12 @@ class GraphBuilder {
   };
 
   Result<ListHeader> read_list_header(std::uint64_t header, std::uint64_t element_bytes) {
-    TRY(claim(header, kListHeaderBytes));
+    TRY(claim(header, list_header::kBytes));
     ListHeader list;
-    list.count = read_u16_le(system_, header + 8);
-    const std::uint64_t capacity = read_u16_le(system_, header + 10);
+    list.count = read_u16_le(system_, header + list_header::kCount);
+    const std::uint64_t capacity = read_u16_le(system_, header + list_header::kCapacity);
     if (capacity < list.count) return fail("Resource list count exceeds capacity at " + hex_offset(header) + ".");
-    list.elements = TRY(pointer(header));
+    list.elements = TRY(pointer(header + list_header::kElements));
     if (capacity > 0) {
       if (!list.elements) return fail("Nonempty resource list has a null pointer.");
       TRY(claim(*list.elements, element_bytes * capacity));
@@ -453,13 +602,13 @@ class GraphBuilder {
 
   Result<void> walk_texture_dictionary(std::uint64_t dictionary) {
     if (!TRY(visit(RecordKind::TextureDictionary, dictionary))) return {};
-    TRY(claim(dictionary, kTextureDictionaryBytes));
+    TRY(claim(dictionary, texture_dictionary::kBytes));
     add_page_info_field(dictionary + kPageInfoFieldOffset);
-    const ListHeader hashes = TRY(read_list_header(dictionary + 32, 4));
-    const ListHeader textures = TRY(read_list_header(dictionary + 48, kPointerBytes));
+    const ListHeader hashes = TRY(read_list_header(dictionary + texture_dictionary::kHashList, texture_dictionary::kHashBytes));
+    const ListHeader textures = TRY(read_list_header(dictionary + texture_dictionary::kTextureList, kPointerBytes));
     if (hashes.count != textures.count) return fail("Texture dictionary hash and pointer counts disagree.");
     const std::uint64_t entry_bytes =
-        layout_ == ResourceLayout::Legacy ? kLegacyDictionaryTextureBytes : kTextureBytes;
+        layout_ == ResourceLayout::Legacy ? texture_dictionary::kLegacyTextureBytes : texture::kBytes;
     for (std::uint64_t i = 0; i < textures.count; ++i) {
       const auto texture = TRY(pointer(*textures.elements + i * kPointerBytes));
       if (!texture) return fail("Texture dictionary contains a null texture.");
@@ -481,13 +630,14 @@ class GraphBuilder {
         continue;
       }
       if (!records.insert(*record).second) continue;
-      if (!fits(*record, kPageInfoHeaderBytes)) return fail(schema_outside(*record));
+      if (!fits(*record, page_info::kHeaderBytes)) return fail(schema_outside(*record));
       // Real files record page counts that differ from the flags; the record
       // is claimed by its own counts, clipped to the system segment.
-      const std::uint64_t pages = static_cast<unsigned char>(system_[*record + 8]) +
-                                  static_cast<unsigned char>(system_[*record + 9]);
-      const std::uint64_t entries_begin = *record + kPageInfoHeaderBytes;
-      const std::uint64_t entries_end = std::min<std::uint64_t>(entries_begin + pages * 8, system_.size());
+      const std::uint64_t pages = static_cast<unsigned char>(system_[*record + page_info::kSystemPages]) +
+                                  static_cast<unsigned char>(system_[*record + page_info::kGraphicsPages]);
+      const std::uint64_t entries_begin = *record + page_info::kHeaderBytes;
+      const std::uint64_t entries_end =
+          std::min<std::uint64_t>(entries_begin + pages * page_info::kEntryBytes, system_.size());
       graph_.owned.push_back({*record, entries_end - *record});
       const std::string_view entries = system_.substr(entries_begin, entries_end - entries_begin);
       const bool all_zero = entries.find_first_not_of('\0') == std::string_view::npos;
