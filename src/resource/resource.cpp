@@ -7,7 +7,7 @@ namespace tarnwick {
 
 Result<Rsc7Outcome> edit_rsc7_resource(std::string_view file, std::string_view find, std::string_view replacement,
                                        MatchCase match_case, EncodingChoice encoding, ResourceKind kind) {
-  const Rsc7Resource resource = TRY(decode_rsc7(file));
+  Rsc7Resource resource = TRY(decode_rsc7(file));
   const std::optional<ResourceEdit> edit =
       kind == ResourceKind::None
           ? TRY(edit_fixed_width_resource(resource, find, replacement, match_case, encoding))
@@ -15,6 +15,9 @@ Result<Rsc7Outcome> edit_rsc7_resource(std::string_view file, std::string_view f
   if (!edit.has_value()) return Rsc7NoChange{};
 
   const TrailerHandling trailer = classify_trailer(resource);
+  // The old pages are not needed any more: letting them go before encoding
+  // keeps the peak at two decoded buffers, not three.
+  std::string().swap(resource.decoded);
   Rsc7Edit result;
   result.bytes = TRY(assemble_rsc7(resource, edit->decoded, edit->new_system_flags, trailer));
   result.notices = edit->notices;

@@ -87,11 +87,11 @@ Result<Rsc7Resource> decode_rsc7(std::string_view file) {
   resource.graphics_size = page_flags_size(resource.graphics_flags);
   resource.system_pages = page_flags_count(resource.system_flags);
   resource.graphics_pages = page_flags_count(resource.graphics_flags);
-  constexpr char kRegionMessage[] = "RSC7 decoded page region exceeds the 64 MiB safety limit.";
+  constexpr char kRegionMessage[] = "RSC7 decoded page region exceeds the 256 MiB safety limit.";
   if (resource.system_size > kRsc7DecodedLimitBytes) return fail(kRegionMessage);
   if (resource.graphics_size > kRsc7DecodedLimitBytes) return fail(kRegionMessage);
   const std::uint64_t expected = resource.system_size + resource.graphics_size;
-  if (expected > kRsc7DecodedLimitBytes) return fail("RSC7 total decoded pages exceed the 64 MiB safety limit.");
+  if (expected > kRsc7DecodedLimitBytes) return fail("RSC7 total decoded pages exceed the 256 MiB safety limit.");
 
   const std::string_view stream = file.substr(kRsc7HeaderBytes);
   Result<Inflated> inflated = inflate_raw(stream, expected);

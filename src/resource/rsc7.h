@@ -13,7 +13,7 @@
 
 namespace tarnwick {
 
-inline constexpr std::uint64_t kRsc7DecodedLimitBytes = 64ull << 20;
+inline constexpr std::uint64_t kRsc7DecodedLimitBytes = 256ull << 20;
 inline constexpr std::uint64_t kRsc7HeaderBytes = 16;
 inline constexpr std::uint64_t kSystemAddressBase = 0x50000000;
 

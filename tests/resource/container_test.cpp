@@ -15,8 +15,8 @@ using testing::rsc7_file;
 using testing::rsc7_header;
 
 constexpr char kHeaderMessage[] = "The RSC7 resource header is missing or truncated.";
-constexpr char kRegionMessage[] = "RSC7 decoded page region exceeds the 64 MiB safety limit.";
-constexpr char kTotalMessage[] = "RSC7 total decoded pages exceed the 64 MiB safety limit.";
+constexpr char kRegionMessage[] = "RSC7 decoded page region exceeds the 256 MiB safety limit.";
+constexpr char kTotalMessage[] = "RSC7 total decoded pages exceed the 256 MiB safety limit.";
 
 std::string decode_error(std::string_view file) {
   const auto result = decode_rsc7(file);
@@ -61,20 +61,22 @@ TEST(Rsc7PageFlags, SizesAndCountsOfEachField) {
 }
 
 TEST(Rsc7Limits, SegmentsAndTotalAreCheckedBeforeDecoding) {
-  // No stream at all: the size checks come first.
-  EXPECT_EQ(decode_error(rsc7_header(165, one_page_flags(14), 0)), kRegionMessage);
-  EXPECT_EQ(decode_error(rsc7_header(165, 0, one_page_flags(14))), kRegionMessage);
-  EXPECT_EQ(decode_error(rsc7_header(165, one_page_flags(13), one_page_flags(0))), kTotalMessage);
-  EXPECT_EQ(decode_error(rsc7_header(165, one_page_flags(12), one_page_flags(12))),
+  // No stream at all: the size checks come first. Two pages of 16 x 16 MiB are 512 MiB.
+  const std::uint32_t two_largest_pages = (2u << 17) | 15;
+  EXPECT_EQ(decode_error(rsc7_header(165, two_largest_pages, 0)), kRegionMessage);
+  EXPECT_EQ(decode_error(rsc7_header(165, 0, two_largest_pages)), kRegionMessage);
+  EXPECT_EQ(decode_error(rsc7_header(165, one_page_flags(15), one_page_flags(0))), kTotalMessage);
+  EXPECT_EQ(decode_error(rsc7_header(165, one_page_flags(14), one_page_flags(14))),
             "Cannot decode the RSC7 raw DEFLATE stream: Truncated DEFLATE stream.");
 }
 
-TEST(Rsc7Limits, ExactlySixtyFourMiBOfPagesDecode) {
-  const std::string pages(64u << 20, '\x5A');
-  const auto resource = decode_rsc7(rsc7_file(one_page_flags(13), 0, pages));
+TEST(Rsc7Limits, ExactlyTwoHundredFiftySixMiBOfPagesDecode) {
+  const std::string pages(256u << 20, '\x5A');
+  const auto resource = decode_rsc7(rsc7_file(one_page_flags(14), one_page_flags(14), pages));
   ASSERT_TRUE(resource.has_value()) << resource.error();
-  EXPECT_EQ(resource->decoded.size(), 64u << 20);
-  EXPECT_EQ(resource->system_size, 64u << 20);
+  EXPECT_TRUE(resource->decoded == pages);
+  EXPECT_EQ(resource->system_size, 128u << 20);
+  EXPECT_EQ(resource->graphics_size, 128u << 20);
 }
 
 TEST(Rsc7Decode, StreamLengthMismatchesAreRefusedBothWays) {

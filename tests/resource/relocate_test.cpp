@@ -263,32 +263,32 @@ TEST(PageLayout, GraphicsPageCountMustLeaveRoomForTheSystemPage) {
   EXPECT_TRUE(relocate(resource, ResourceKind::Ytd, "wood", "oak").has_value());  // in place
 }
 
-TEST(PageLayout, MovedNamesAndGraphicsStayWithin64MiB) {
+TEST(PageLayout, MovedNamesAndGraphicsStayWithin256MiB) {
   // Renaming alone: the running end plus the graphics segment.
   SystemImage image(64);
   build_ytd(image, ResourceLayout::Legacy, {"wood"});
   Rsc7Resource resource = make_resource(image, ResourceKind::Ytd, ResourceLayout::Legacy);
-  resource.graphics_size = (64ull << 20) - 8200;
+  resource.graphics_size = (256ull << 20) - 8200;
   const ResourceLayout layout = ResourceLayout::Legacy;
   NameGraph graph = build_name_graph(make_resource(image, ResourceKind::Ytd, layout), ResourceKind::Ytd, layout).value();
   const NameRenamer longer = [](std::string_view) -> Result<RenamedText> { return RenamedText{"woodwork", 1}; };
   EXPECT_EQ(rename_resource_names(graph, resource, longer).error(),
-            "Relocated names and graphics exceed the 64 MiB decoded limit.");
+            "Relocated names and graphics exceed the 256 MiB decoded limit.");
 }
 
 TEST(PageLayout, PowerOfTwoSystemPageMustFitBesideGraphics) {
-  // A 64 KiB system page and 2045 graphics units of 32 KiB: the moved name
+  // A 1 MiB system page and 509 graphics pages of 512 KiB: the moved name
   // fits, but the doubled system page does not.
   const std::uint32_t graphics_flags =
-      6u | (1u << 4) | (3u << 5) | (15u << 7) | (13u << 11) | (1u << 17) | (1u << 24) | (1u << 25) | (1u << 27);
-  ASSERT_EQ(testing::reference_flags_size(graphics_flags), (64ull << 20) - 98304);
+      10u | (1u << 4) | (1u << 5) | (1u << 7) | (1u << 11) | (1u << 17) | (1u << 24) | (1u << 25) | (1u << 27);
+  ASSERT_EQ(testing::reference_flags_size(graphics_flags), (256ull << 20) - (3ull << 19));
   SystemImage image(64);
   build_ytd(image, ResourceLayout::Legacy, {"wood"});
-  image.allocate(40000);
+  image.allocate(600000);
   const Rsc7Resource resource = make_resource(image, ResourceKind::Ytd, ResourceLayout::Legacy, graphics_flags);
-  ASSERT_EQ(resource.system_size, 65536u);
+  ASSERT_EQ(resource.system_size, 1u << 20);
   EXPECT_EQ(relocate(resource, ResourceKind::Ytd, "wood", "woodwork").error(),
-            "Relocated resource including graphics exceeds 64 MiB.");
+            "Relocated resource including graphics exceeds 256 MiB.");
 }
 
 }  // namespace

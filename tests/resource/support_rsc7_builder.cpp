@@ -296,9 +296,10 @@ Rsc7Resource make_resource(const SystemImage& image, ResourceKind kind, Resource
   resource.header = "RSC7" + le32_bytes(resource.version) + le32_bytes(resource.system_flags) +
                     le32_bytes(graphics_flags);
   resource.decoded = image.bytes;
-  resource.decoded.resize(resource.system_size, '\0');
+  resource.decoded.resize(resource.system_size + resource.graphics_size, '\0');
   // Graphics bytes that are not all zero, so a shifted copy is noticed.
-  for (std::uint64_t i = 0; i < resource.graphics_size; ++i) resource.decoded.push_back(static_cast<char>(i * 7 + 1));
+  for (std::uint64_t i = 0; i < resource.graphics_size; ++i)
+    resource.decoded[resource.system_size + i] = static_cast<char>(i * 7 + 1);
   return resource;
 }
 

@@ -172,7 +172,7 @@ Result<std::uint64_t> write_names(TrackedBuffer& buffer, const NameGraph& graph)
     }
     const std::uint64_t new_offset = align_up(buffer.size());
     if (new_offset + text.size() + 1 > kRsc7DecodedLimitBytes)
-      return fail("Relocated resource names exceed the 64 MiB decoded limit.");
+      return fail("Relocated resource names exceed the 256 MiB decoded limit.");
     buffer.grow(new_offset + text.size() + 1);
     TRY(buffer.write(new_offset, std::string(text) + '\0'));
     for (std::uint64_t field : name.referrers) TRY(buffer.write(field, le64(kSystemAddressBase + new_offset)));
@@ -272,7 +272,7 @@ Result<std::uint64_t> rename_resource_names(NameGraph& graph, const Rsc7Resource
     if (!name.is_inline && renamed.text.size() > name.text.size()) {
       running_end = align_up(running_end) + needed;
       if (saturating_add(running_end, resource.graphics_size) > kRsc7DecodedLimitBytes)
-        return fail("Relocated names and graphics exceed the 64 MiB decoded limit.");
+        return fail("Relocated names and graphics exceed the 256 MiB decoded limit.");
     }
     name.new_text = std::move(renamed.text);
     name.replacements = renamed.count;
@@ -332,7 +332,7 @@ Result<RelocatedResource> relocate_resource_names(const Rsc7Resource& resource, 
   if (result.moved > 0) {
     new_system_size = std::max(kMinRelocatedSystemBytes, std::bit_ceil(buffer.size()));
     if (new_system_size + resource.graphics_size > kRsc7DecodedLimitBytes)
-      return fail("Relocated resource including graphics exceeds 64 MiB.");
+      return fail("Relocated resource including graphics exceeds 256 MiB.");
     if (resource.graphics_pages > kMaxGraphicsPagesForRelocation)
       return fail("Graphics page count leaves no room for a relocated system page.");
     for (std::uint64_t record : graph.page_info_records) TRY(buffer.write(record + kPageInfoSystemCount, "\x01"));
