@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <fstream>
 #include <sstream>
 
@@ -105,6 +106,11 @@ const SampleRename kRenames[] = {
     {"polmav_hi.yft", ResourceKind::Yft, "chassis", "chassis_main"},
     {"polmav_hi.yft", ResourceKind::Yft, "door_dside_f", "door_left_front"},
     {"polmav_hi.yft", ResourceKind::Yft, "window", "glass"},
+    // The model's own name: the fragment's "pack:/{model}" and the archetype's
+    // name inside it change together, in place and moved.
+    {"polmav_hi.yft", ResourceKind::Yft, "polmav_hi", "heli_one"},
+    {"polmav_hi.yft", ResourceKind::Yft, "polmav", "police_maverick"},
+    {"prop_fire_tape_14.yft", ResourceKind::Yft, "prop_police_tape_14", "prop_police_line_14"},
 };
 
 const char* const kRefusalPrefixes[] = {
@@ -186,9 +192,28 @@ TEST_P(SampleRenames, AcceptedEditsAreConsistentAndRefusalsExplainThemselves) {
     }
   } else {
     const std::uint64_t root_name = rename.kind == ResourceKind::Ydr ? 168 : 88;
-    const std::string old_name = c_string_at(before.decoded, le64_at(before.decoded, root_name) - kBase);
-    testing::expect_names_resolve(after.decoded, new_system,
-                                  {{root_name, replace_all(old_name, rename.find, rename.replacement)}});
+    std::vector<std::uint64_t> name_fields = {root_name};
+    // A fragment's archetypes: root +240 physics LOD group, +16/+24/+32 LODs, +216/+224 archetypes, +24 name.
+    const auto follow = [&](std::uint64_t field) -> std::optional<std::uint64_t> {
+      const std::uint64_t value = le64_at(before.decoded, field);
+      if (!is_system_pointer(value, old_system)) return std::nullopt;
+      return value - kBase;
+    };
+    if (rename.kind == ResourceKind::Yft) {
+      if (const auto group = follow(240)) {
+        for (const std::uint64_t lod_field : {16, 24, 32}) {
+          const auto lod = follow(*group + lod_field);
+          if (!lod) continue;
+          for (const std::uint64_t archetype_field : {216, 224})
+            if (const auto archetype = follow(*lod + archetype_field)) name_fields.push_back(*archetype + 24);
+        }
+      }
+    }
+    for (const std::uint64_t field : name_fields) {
+      const std::string old_name = c_string_at(before.decoded, le64_at(before.decoded, field) - kBase);
+      testing::expect_names_resolve(after.decoded, new_system,
+                                    {{field, replace_all(old_name, rename.find, rename.replacement)}});
+    }
   }
   expect_only_name_edits(before.decoded, old_system, after.decoded, new_system, rename.find, rename.replacement,
                          allowed);

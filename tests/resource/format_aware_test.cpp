@@ -105,6 +105,27 @@ TEST(FormatAware, WholeFileRoundTripMovesADrawableName) {
                                      {texture_name, 13}, {at.contents.textures[0] + 40, 8}});
 }
 
+TEST(FormatAware, BoneOfASkeletonWhoseArrayHeaderCountsZeroIsRenamed) {
+  // As 11 % of real drawables hold it: one bone, and a header count of zero.
+  SystemImage image(208);
+  const auto at = build_ydr(image, ResourceLayout::Legacy, "prop", {"root_bone"}, {});
+  image.u32(at.skeleton.bones - 16, 0);
+  const Rsc7Resource resource = make_resource(image, ResourceKind::Ydr, ResourceLayout::Legacy);
+  const auto outcome =
+      edit_rsc7_resource(testing::make_file(resource), "root", "pelvis", MatchCase::Exact, kAuto, ResourceKind::Ydr);
+  ASSERT_TRUE(outcome.has_value()) << outcome.error();
+  const testing::InflatedFile after = testing::inflate_file(std::get<Rsc7Edit>(*outcome).bytes);
+  const std::uint64_t system = testing::reference_flags_size(after.system_flags);
+  testing::expect_names_resolve(after.decoded, system, {{at.skeleton.bones + 56, "pelvis_bone"}, {168, "prop"}});
+  EXPECT_EQ(testing::le32_at(after.decoded, at.skeleton.bones - 16), 0u);
+
+  // A header count that is neither zero nor the bone count still refuses, naming the kind.
+  image.u32(at.skeleton.bones - 16, 2);
+  const Rsc7Resource disagreeing = make_resource(image, ResourceKind::Ydr, ResourceLayout::Legacy);
+  EXPECT_EQ(edit_named_resource(disagreeing, "root", "pelvis", MatchCase::Exact, kAuto, ResourceKind::Ydr).error(),
+            "YDR skeleton count disagrees with its bones array header.");
+}
+
 TEST(FormatAware, WholeFileRoundTripRebuildsATextureDictionary) {
   for (ResourceLayout layout : {ResourceLayout::Legacy, ResourceLayout::Gen9}) {
     SystemImage image(64);

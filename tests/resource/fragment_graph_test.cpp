@@ -176,20 +176,29 @@ const Refusal kRefusals[] = {
      [] {
        return ydr_case(kLegacy, [](SystemImage& i, const auto& at) {
          i.u64(at.skeleton.skeleton + 32, 0);
-         return "YFT skeleton has bones but a null bones pointer.";
+         return "YDR skeleton has bones but a null bones pointer.";
        });
      }},
     {"skeleton bones header before segment",
      [] {
        return ydr_case(kLegacy, [](SystemImage& i, const auto& at) {
          i.pointer(at.skeleton.skeleton + 32, 8);
-         return "YFT skeleton bones header is outside the system segment.";
+         return "YDR skeleton bones header is outside the system segment.";
        });
      }},
     {"skeleton header count",
      [] {
        return ydr_case(kLegacy, [](SystemImage& i, const auto& at) {
          i.u32(at.skeleton.bones - 16, 3);
+         return "YDR skeleton count disagrees with its bones array header.";
+       });
+     }},
+    {"fragment skeleton header count",
+     [] {
+       return yft_case(kGen9, [](SystemImage& i, const auto& at) {
+         const auto skeleton = testing::add_skeleton(i, {"root", "arm"});
+         i.pointer(at.drawable + 24, skeleton.skeleton);
+         i.u32(skeleton.bones - 16, 1);
          return "YFT skeleton count disagrees with its bones array header.";
        });
      }},

@@ -134,14 +134,64 @@ TEST(Relocation, RenamedNamesMustBeFreeOfControlCharacters) {
             "Renamed resource names cannot contain control characters.");
 }
 
+// Real fragments name themselves "pack:/{model}" and their archetype by a
+// pointer six bytes into that string.
+struct PackedModel {
+  Rsc7Resource resource;
+  testing::YftAt at;
+};
+PackedModel packed_model(std::string_view model) {
+  SystemImage image(304);
+  const auto at = build_yft(image, ResourceLayout::Legacy, "pack:/" + std::string(model), "body", {"g1"}, {});
+  image.pointer(at.archetype + 24, at.name + 6);
+  std::fill_n(image.bytes.begin() + static_cast<std::ptrdiff_t>(at.archetype_name), 6 + model.size(), '\0');
+  return {make_resource(image, ResourceKind::Yft, ResourceLayout::Legacy), at};
+}
+
+TEST(Relocation, ModelNameInsideThePackNameChangesWithIt) {
+  for (std::string_view replacement : {"heli", "helicopter_one"}) {  // in place, then moved
+    SCOPED_TRACE(replacement);
+    const auto [resource, at] = packed_model("polmav_hi");
+    const RelocatedResource result = relocate(resource, ResourceKind::Yft, "polmav_hi", replacement).value();
+    const std::uint64_t system = result.new_system_flags ? result.decoded.size() : 8192;
+    EXPECT_EQ(result.moved, replacement.size() > 9 ? 1u : 0u);  // the pack name only
+    EXPECT_EQ(result.replacements, 2u);
+    testing::expect_names_resolve(result.decoded, system,
+                                  {{88, "pack:/" + std::string(replacement)},
+                                   {at.archetype + 24, std::string(replacement)}});
+    EXPECT_EQ(testing::le64_at(result.decoded, at.archetype + 24), testing::le64_at(result.decoded, 88) + 6);
+  }
+}
+
+TEST(Relocation, TailReachedFromAnUnknownPlaceIsRefused) {
+  auto [resource, at] = packed_model("polmav_hi");
+  resource.graphics_size = 0;
+  for (int i = 0; i < 8; ++i) resource.decoded[4000 + i] = static_cast<char>((kBase + at.name + 6) >> (8 * i));
+  EXPECT_EQ(relocate(resource, ResourceKind::Yft, "polmav", "heli").error(),
+            "Unaccounted or interior pointer at 0xFA0 refers into renamed string " + hex_offset(at.name) +
+                "; relocation refused.");
+}
+
 TEST(Relocation, InteriorAliasOfARenamedNameIsRefused) {
   SystemImage image(208);
   const auto at = build_ydr(image, ResourceLayout::Legacy, "rock_01", {"bone"}, {});
   image.pointer(at.skeleton.bones + 56, at.name + 5);  // the bone is named "01", inside "rock_01"
   const Rsc7Resource resource = make_resource(image, ResourceKind::Ydr, ResourceLayout::Legacy);
+  // Only the outer string's prefix would change: the tail cannot follow it.
   EXPECT_EQ(relocate(resource, ResourceKind::Ydr, "rock", "stone").error(),
             "Overlapping/interior name aliases at " + hex_offset(at.name) + " and " + hex_offset(at.name + 5) +
                 " require an unsupported layout.");
+  // The tail would change in a way its outer string does not ("_0" is not in "01").
+  EXPECT_EQ(relocate(resource, ResourceKind::Ydr, "k_0", "k_").error(),
+            "Overlapping/interior name aliases at " + hex_offset(at.name) + " and " + hex_offset(at.name + 5) +
+                " require an unsupported layout.");
+}
+
+TEST(Relocation, NamesMayNotBecomeEmpty) {
+  const auto [resource, at] = packed_model("polmav_hi");
+  EXPECT_EQ(relocate(resource, ResourceKind::Yft, "polmav_hi", "").error(),
+            "Renaming would leave the resource name at " + hex_offset(at.name + 6) +
+                " empty; the game cannot find an empty name.");
 }
 
 TEST(Relocation, MatchesOutsideNamesAreRefusedWithTheirOffset) {
@@ -237,6 +287,15 @@ TEST(TextureDictionary, StoredHashIsVerifiedOnlyForRenamedTextures) {
             "Existing texture dictionary hash does not match its name; unsupported layout or corrupt input.");
   const RelocatedResource result = relocate(resource, ResourceKind::Ytd, "metal", "steel").value();
   EXPECT_EQ(result.updated_hashes, 1u);
+}
+
+TEST(TextureDictionary, EmptiedTextureNameIsRefusedWithItsOffset) {
+  const auto [resource, at] = ytd_with({"wood", "metal"});
+  const std::size_t wood = std::find(at.dictionary.texts.begin(), at.dictionary.texts.end(), "wood") -
+                           at.dictionary.texts.begin();
+  EXPECT_EQ(relocate(resource, ResourceKind::Ytd, "wood", "").error(),
+            "Renaming would leave the resource name at " + hex_offset(at.dictionary.names[wood]) +
+                " empty; the game cannot find an empty name.");
 }
 
 TEST(TextureDictionary, HashBearingNamesMustBeAscii) {

@@ -51,7 +51,7 @@ constexpr std::uint64_t kName = 304;     // name pointer
 }  // namespace drawable
 
 // Skeleton; its bones array is preceded by a 16-byte header whose first u32
-// repeats the bone count.
+// repeats the bone count (or, in some real files, holds zero).
 namespace skeleton {
 constexpr std::uint64_t kBytes = 112;
 constexpr std::uint64_t kBones = 32;      // pointer to the first bone, behind the header
@@ -221,6 +221,17 @@ std::string unsupported_pointer(std::uint64_t value) {
 
 bool is_system_pointer(std::uint64_t value) { return (value >> 28) == (kSystemAddressBase >> 28); }
 
+// How refusals of the fragment and drawable walk name the file's format.
+std::string_view format_name(ResourceKind kind) {
+  switch (kind) {
+    case ResourceKind::Ydr: return "YDR";
+    case ResourceKind::Ytd: return "YTD";
+    case ResourceKind::Yft:
+    case ResourceKind::None: break;
+  }
+  return "YFT";
+}
+
 }  // namespace
 
 bool has_name_control_character(std::string_view text) {
@@ -246,6 +257,7 @@ class GraphBuilder {
   }
 
   Result<NameGraph> build(ResourceKind kind) {
+    kind_ = kind;
     switch (kind) {
       case ResourceKind::Ytd:
         TRY(walk_texture_dictionary(0));
@@ -435,17 +447,21 @@ class GraphBuilder {
     TRY(frag_claim(offset, kBytes));
     const std::uint64_t bone_count = read_u16_le(system_, offset + kBoneCount);
     if (bone_count == 0) return {};
+    const std::string kind(format_name(kind_));
     const auto bones = TRY(frag_pointer(offset + kBones));
-    if (!bones) return fail("YFT skeleton has bones but a null bones pointer.");
-    if (*bones < kBonesHeaderBytes) return fail("YFT skeleton bones header is outside the system segment.");
+    if (!bones) return fail(kind + " skeleton has bones but a null bones pointer.");
+    if (*bones < kBonesHeaderBytes) return fail(kind + " skeleton bones header is outside the system segment.");
     const std::uint64_t header = *bones - kBonesHeaderBytes;
     TRY(frag_claim(header, kBonesHeaderBytes + bone_count * kBoneBytes));
-    if (read_u32_le(system_, header + kHeaderCount) != bone_count)
-      return fail("YFT skeleton count disagrees with its bones array header.");
+    // Some real drawables leave the header's count at zero: the skeleton's own
+    // count and the bones inside the page then describe the array, as they
+    // do for page-info counts. Any other disagreement is a layout not understood.
+    const std::uint32_t header_count = read_u32_le(system_, header + kHeaderCount);
+    if (header_count != bone_count && header_count != 0)
+      return fail(kind + " skeleton count disagrees with its bones array header.");
     for (std::uint64_t i = 0; i < bone_count; ++i) TRY(add_name_field(*bones + i * kBoneBytes + kBoneName));
     return {};
   }
-
 
 
   Result<void> process_physics_lod(std::uint64_t offset) {
@@ -735,11 +751,20 @@ class GraphBuilder {
     graph_.page_info_fields.assign(page_info_fields_.begin(), page_info_fields_.end());
     for (const auto& [offset, capacity] : inline_fields_) graph_.inline_fields.push_back({offset, capacity});
     graph_.names.reserve(names_.size());
-    for (auto& [start, name] : names_) graph_.names.push_back(std::move(name));
+    // Pointer-owned names that end at one NUL are tails of the first of them.
+    std::map<std::uint64_t, std::uint64_t> outer_by_end;
+    for (auto& [start, name] : names_) {
+      if (!name.is_inline) {
+        const auto [outer, first] = outer_by_end.emplace(name.end, start);
+        if (!first) name.outer = outer->second;
+      }
+      graph_.names.push_back(std::move(name));
+    }
   }
 
   std::string_view system_;
   ResourceLayout layout_;
+  ResourceKind kind_ = ResourceKind::None;
   NameGraph graph_;
   std::vector<RecordKey> work_;
   std::set<RecordKey> queued_;

@@ -51,10 +51,15 @@ struct ResourceName {
   bool is_inline = false;
   std::uint64_t capacity = 0;                    // inline names only
   std::vector<std::uint64_t> referrers;          // pointer-owned names only: fields pointing here
+  // Pointer-owned names only: the start of the pointer-owned name whose
+  // string this one is the tail of (its pointers point inside that string,
+  // and the two share their NUL), as real fragments name their archetype.
+  std::optional<std::uint64_t> outer;
   std::optional<std::string> new_text;           // set by renaming when the text changed
   std::uint64_t replacements = 0;
 
   bool changed() const { return new_text.has_value(); }
+  const std::string& final_text() const { return new_text ? *new_text : text; }
   // Inline names own their whole field; pointer-owned names end at their NUL.
   std::uint64_t extent_end() const { return is_inline ? start + capacity : end; }
 };

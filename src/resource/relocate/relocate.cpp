@@ -107,18 +107,36 @@ class TrackedBuffer {
   std::vector<bool> written_;
 };
 
+Result<void> refuse_overlap(const ResourceName& first, const ResourceName& second) {
+  return fail("Overlapping/interior name aliases at " + hex_offset(first.start) + " and " + hex_offset(second.start) +
+              " require an unsupported layout.");
+}
+
+// A tail keeps pointing into its outer string when the outer string's new
+// text is the unchanged prefix followed by the tail's new text.
+bool tail_follows_its_outer(const ResourceName& tail, const ResourceName& outer) {
+  const std::string_view prefix = std::string_view(outer.text).substr(0, tail.start - outer.start);
+  const std::string& outer_text = outer.final_text();
+  return outer_text.size() == prefix.size() + tail.final_text().size() && outer_text.starts_with(prefix) &&
+         outer_text.ends_with(tail.final_text());
+}
+
 Result<void> check_overlapping_aliases(const NameGraph& graph) {
   // Extents of earlier names that reach furthest: any earlier name, and any
-  // earlier changed name. Names sharing bytes with a changed name are refused.
+  // earlier changed name. Names sharing bytes with a changed name are refused,
+  // except a tail of a pointer-owned string that changes along with it.
   const ResourceName* furthest = nullptr;
   const ResourceName* furthest_changed = nullptr;
   for (const ResourceName& name : graph.names) {
+    if (name.outer) {
+      const ResourceName& outer = *graph.name_at(*name.outer);
+      if ((name.changed() || outer.changed()) && !tail_follows_its_outer(name, outer)) return refuse_overlap(outer, name);
+      continue;
+    }
     const ResourceName* clash = nullptr;
     if (furthest_changed && name.start < furthest_changed->extent_end()) clash = furthest_changed;
     if (!clash && name.changed() && furthest && name.start < furthest->extent_end()) clash = furthest;
-    if (clash)
-      return fail("Overlapping/interior name aliases at " + hex_offset(clash->start) + " and " +
-                  hex_offset(name.start) + " require an unsupported layout.");
+    if (clash) return refuse_overlap(*clash, name);
     if (!furthest || name.extent_end() > furthest->extent_end()) furthest = &name;
     if (name.changed() && (!furthest_changed || name.extent_end() > furthest_changed->extent_end()))
       furthest_changed = &name;
@@ -127,9 +145,11 @@ Result<void> check_overlapping_aliases(const NameGraph& graph) {
 }
 
 Result<void> check_hidden_references(std::string_view decoded, std::uint64_t system_size, const NameGraph& graph) {
+  // Tails lie inside their outer strings; a reference to a tail's start is
+  // checked against the outer string it moves with.
   std::vector<const ResourceName*> changed;
   for (const ResourceName& name : graph.names)
-    if (name.changed()) changed.push_back(&name);
+    if (name.changed() && !name.outer) changed.push_back(&name);
   if (changed.empty()) return {};
   const auto* data = reinterpret_cast<const unsigned char*>(decoded.data());
   for (std::uint64_t p = 0; p + 8 <= decoded.size(); ++p) {
@@ -144,7 +164,8 @@ Result<void> check_hidden_references(std::string_view decoded, std::uint64_t sys
     if (it == changed.begin()) continue;
     const ResourceName& name = **(it - 1);
     if (target >= name.extent_end()) continue;
-    const bool interior = target != name.start;
+    const ResourceName* tail = target != name.start ? graph.name_at(target) : nullptr;
+    const bool interior = target != name.start && !(tail && tail->outer == name.start);
     const bool unknown_referrer = !name.is_inline && !graph.is_name_pointer_field(p);
     if (interior || unknown_referrer)
       return fail("Unaccounted or interior pointer at " + hex_offset(p) + " refers into renamed string " +
@@ -156,7 +177,7 @@ Result<void> check_hidden_references(std::string_view decoded, std::uint64_t sys
 Result<std::uint64_t> write_names(TrackedBuffer& buffer, const NameGraph& graph) {
   std::uint64_t moved = 0;
   for (const ResourceName& name : graph.names) {
-    if (!name.changed()) continue;
+    if (!name.changed() || name.outer) continue;  // a tail is written with its outer string
     const std::string& text = *name.new_text;
     if (name.is_inline) {
       std::string field(name.capacity, '\0');
@@ -176,6 +197,12 @@ Result<std::uint64_t> write_names(TrackedBuffer& buffer, const NameGraph& graph)
     buffer.grow(new_offset + text.size() + 1);
     TRY(buffer.write(new_offset, std::string(text) + '\0'));
     for (std::uint64_t field : name.referrers) TRY(buffer.write(field, le64(kSystemAddressBase + new_offset)));
+    // The tails' prefixes did not change, so each keeps its distance from the start.
+    for (const ResourceName& tail : graph.names) {
+      if (tail.outer != name.start) continue;
+      for (std::uint64_t field : tail.referrers)
+        TRY(buffer.write(field, le64(kSystemAddressBase + new_offset + (tail.start - name.start))));
+    }
     TRY(buffer.write(name.start, std::string(name.text.size() + 1, '\0')));
     ++moved;
   }
@@ -236,7 +263,7 @@ Result<std::uint64_t> rebuild_dictionary(TrackedBuffer& buffer, std::string_view
 std::uint64_t planned_system_end(const NameGraph& graph, std::uint64_t system_size) {
   std::uint64_t end = system_size;
   for (const ResourceName& name : graph.names)
-    if (name.changed() && !name.is_inline && name.new_text->size() > name.text.size())
+    if (name.changed() && !name.is_inline && !name.outer && name.new_text->size() > name.text.size())
       end = align_up(end) + name.new_text->size() + 1;
   return end;
 }
@@ -264,12 +291,16 @@ Result<std::uint64_t> rename_resource_names(NameGraph& graph, const Rsc7Resource
     RenamedText renamed = TRY(rename(name.text));
     if (renamed.text == name.text) continue;
     if (has_name_control_character(renamed.text)) return fail("Renamed resource names cannot contain control characters.");
+    // The game looks resources up by name (a texture by its hash, which would be 0).
+    if (renamed.text.empty())
+      return fail("Renaming would leave the resource name at " + hex_offset(name.start) +
+                  " empty; the game cannot find an empty name.");
     const std::uint64_t needed = renamed.text.size() + 1;
     if (name.is_inline && needed > name.capacity)
       return fail("Inline name at " + hex_offset(name.start) + " has a " + std::to_string(name.capacity) +
                   "-byte field; the requested name needs " + std::to_string(needed) +
                   " bytes. This field cannot be enlarged safely.");
-    if (!name.is_inline && renamed.text.size() > name.text.size()) {
+    if (!name.is_inline && !name.outer && renamed.text.size() > name.text.size()) {
       running_end = align_up(running_end) + needed;
       if (saturating_add(running_end, resource.graphics_size) > kRsc7DecodedLimitBytes)
         return fail("Relocated names and graphics exceed the 256 MiB decoded limit.");
