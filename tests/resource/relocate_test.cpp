@@ -98,9 +98,16 @@ TEST(Relocation, HiddenReferencesIntoARenamedNameAreRefused) {
               "Unaccounted or interior pointer at " + hex_offset(p) + " refers into renamed string " +
                   hex_offset(at.name) + "; relocation refused.");
   };
-  expect_refused_at(8192 + 101, at.name + 2);          // interior, unaligned, in the graphics segment
-  expect_refused_at(clean.decoded.size() - 8, at.name + 2);  // the last window
-  expect_refused_at(8192 - 8, at.name);                // the start, but from an unknown field
+  // Interior, at every alignment, in the graphics segment and in the last windows.
+  for (std::uint64_t p = 8192 + 96; p < 8192 + 106; ++p) expect_refused_at(p, at.name + 2);
+  for (std::uint64_t p = clean.decoded.size() - 18; p <= clean.decoded.size() - 8; ++p)
+    expect_refused_at(p, at.name + 2);
+  expect_refused_at(8192 - 8, at.name);  // the start, but from an unknown field
+  // Eight bytes that are not a system pointer (a non-zero high byte) are not one.
+  Rsc7Resource near_miss = clean;
+  for (int i = 0; i < 8; ++i) near_miss.decoded[8192 + 101 + i] = static_cast<char>((kBase + at.name + 2) >> (8 * i));
+  near_miss.decoded[8192 + 101 + 7] = 1;
+  EXPECT_TRUE(relocate(near_miss, ResourceKind::Ydr, "rock", "stone").has_value());
   // An unrenamed name may be referred to from anywhere.
   Rsc7Resource other = clean;
   for (int i = 0; i < 8; ++i) other.decoded[8192 + 40 + i] = static_cast<char>((kBase + at.name + 2) >> (8 * i));

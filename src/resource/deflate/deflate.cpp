@@ -34,7 +34,7 @@ constexpr unsigned kMaxMatchBytes = 258;
 // positions (a quarter of that when the match to beat is already good); a
 // match of kNiceLength ends the search; a match of kLazyLength or more is
 // taken without looking one byte further for a longer one.
-constexpr unsigned kMaxChain = 128;
+constexpr unsigned kMaxChain = 64;
 constexpr unsigned kGoodLength = 8;
 constexpr unsigned kLazyLength = 32;
 constexpr unsigned kNiceLength = 258;

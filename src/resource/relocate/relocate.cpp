@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <vector>
 
 #include "common/text.h"
@@ -56,7 +57,10 @@ class LiteralSearch {
   template <class OnMatch>
   void run(std::string_view data, OnMatch on_match) const {
     if (pattern_.empty()) return;
+    FirstByteScan first(data, static_cast<unsigned char>(pattern_[0]), fold_);
     for (std::size_t i = 0, k = 0; i < data.size(); ++i) {
+      // With no partial match alive, bytes that cannot start one change nothing.
+      if (k == 0 && (i = first.next(i)) == data.size()) return;
       while (k > 0 && !same(data[i], pattern_[k])) k = border_[k - 1];
       if (same(data[i], pattern_[k])) ++k;
       if (k == pattern_.size()) {
@@ -67,6 +71,40 @@ class LiteralSearch {
   }
 
  private:
+  // Finds the bytes that can start a match with memchr; when case is ignored,
+  // the next place of each case is kept, so every byte is looked at once.
+  class FirstByteScan {
+   public:
+    FirstByteScan(std::string_view data, unsigned char first, bool fold) : data_(data) {
+      const unsigned char lower = fold ? ::tarnwick::fold(first) : first;
+      const unsigned char upper = lower >= 'a' && lower <= 'z' && fold ? lower - ('a' - 'A') : lower;
+      bytes_[0] = lower;
+      bytes_[1] = upper;
+      cases_ = lower == upper ? 1 : 2;
+    }
+
+    // The first offset at or after from holding a possible first byte, or the size.
+    std::size_t next(std::size_t from) {
+      std::size_t nearest = data_.size();
+      for (int c = 0; c < cases_; ++c) {
+        if (!searched_[c] || next_[c] < from) {
+          searched_[c] = true;
+          const void* hit = std::memchr(data_.data() + from, bytes_[c], data_.size() - from);
+          next_[c] = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - data_.data()) : data_.size();
+        }
+        nearest = std::min(nearest, next_[c]);
+      }
+      return nearest;
+    }
+
+   private:
+    std::string_view data_;
+    unsigned char bytes_[2] = {};
+    int cases_ = 1;
+    std::size_t next_[2] = {0, 0};
+    bool searched_[2] = {false, false};
+  };
+
   bool same(char a, char b) const {
     if (!fold_) return a == b;
     return fold(static_cast<unsigned char>(a)) == fold(static_cast<unsigned char>(b));
@@ -144,6 +182,39 @@ Result<void> check_overlapping_aliases(const NameGraph& graph) {
   return {};
 }
 
+// Calls visit(p) for every byte offset p (up to the size - 8) whose eight
+// bytes could be a system pointer: bytes p+4 to p+7 are zero and byte p+3 has
+// the high nibble 5. The eight bytes from p+3 answer for p to p+3 at once:
+// per-byte flags (the high bit of each byte) say which are zero and which
+// have the nibble, so most of them are passed over whole.
+template <class Visit>
+Result<void> visit_system_pointer_candidates(std::string_view decoded, Visit visit) {
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  constexpr std::uint64_t kHighNibbles = 0xF0F0F0F0F0F0F0F0ull;
+  constexpr std::uint64_t kNibbleFive = 0x5050505050505050ull;
+  // The high bit of each byte that is zero, exactly (no borrow between bytes).
+  const auto zero_bytes = [](std::uint64_t v) { return ~(((v & kLow7) + kLow7) | v | kLow7); };
+  if (decoded.size() < 8) return {};
+  const std::uint64_t last = decoded.size() - 8;
+  std::uint64_t p = 0;
+  for (; p + 11 <= decoded.size(); p += 4) {
+    std::uint64_t word;  // byte k of the word is byte p + 3 + k
+    std::memcpy(&word, decoded.data() + p + 3, 8);
+    if constexpr (std::endian::native == std::endian::big) word = std::byteswap(word);
+    const std::uint64_t nibble = zero_bytes((word & kHighNibbles) ^ kNibbleFive);
+    const std::uint64_t zero = zero_bytes(word);
+    // Byte k (0 to 3) has the nibble and bytes k+1 to k+4 are zero.
+    std::uint64_t hits = nibble & (zero >> 8) & (zero >> 16) & (zero >> 24) & (zero >> 32) & 0x80808080ull;
+    for (; hits != 0; hits &= hits - 1) TRY(visit(p + static_cast<std::uint64_t>(std::countr_zero(hits)) / 8));
+  }
+  const auto* data = reinterpret_cast<const unsigned char*>(decoded.data());
+  for (; p <= last; ++p) {
+    if ((data[p + 3] >> 4) == 5 && data[p + 4] == 0 && data[p + 5] == 0 && data[p + 6] == 0 && data[p + 7] == 0)
+      TRY(visit(p));
+  }
+  return {};
+}
+
 Result<void> check_hidden_references(std::string_view decoded, std::uint64_t system_size, const NameGraph& graph) {
   // Tails lie inside their outer strings; a reference to a tail's start is
   // checked against the outer string it moves with.
@@ -151,27 +222,24 @@ Result<void> check_hidden_references(std::string_view decoded, std::uint64_t sys
   for (const ResourceName& name : graph.names)
     if (name.changed() && !name.outer) changed.push_back(&name);
   if (changed.empty()) return {};
-  const auto* data = reinterpret_cast<const unsigned char*>(decoded.data());
-  for (std::uint64_t p = 0; p + 8 <= decoded.size(); ++p) {
-    if ((data[p + 3] >> 4) != 5 || data[p + 4] != 0 || data[p + 5] != 0 || data[p + 6] != 0 || data[p + 7] != 0)
-      continue;
+  return visit_system_pointer_candidates(decoded, [&](std::uint64_t p) -> Result<void> {
     const std::uint64_t target = read_u32_le(decoded, p) - kSystemAddressBase;
-    if (target >= system_size) continue;
+    if (target >= system_size) return {};
     // Changed names do not overlap (checked before), so the candidate is the
     // last changed name starting at or before the target.
     auto it = std::upper_bound(changed.begin(), changed.end(), target,
                                [](std::uint64_t value, const ResourceName* name) { return value < name->start; });
-    if (it == changed.begin()) continue;
+    if (it == changed.begin()) return {};
     const ResourceName& name = **(it - 1);
-    if (target >= name.extent_end()) continue;
+    if (target >= name.extent_end()) return {};
     const ResourceName* tail = target != name.start ? graph.name_at(target) : nullptr;
     const bool interior = target != name.start && !(tail && tail->outer == name.start);
     const bool unknown_referrer = !name.is_inline && !graph.is_name_pointer_field(p);
     if (interior || unknown_referrer)
       return fail("Unaccounted or interior pointer at " + hex_offset(p) + " refers into renamed string " +
                   hex_offset(name.start) + "; relocation refused.");
-  }
-  return {};
+    return {};
+  });
 }
 
 Result<std::uint64_t> write_names(TrackedBuffer& buffer, const NameGraph& graph) {
