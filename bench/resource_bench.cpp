@@ -27,6 +27,7 @@
 
 #include "resource/resource.h"
 #include "resource/rsc7.h"
+#include "resource/deflate/zlib_oracle.h"
 #include "support_rsc7_builder.h"
 
 namespace {
@@ -148,20 +149,6 @@ std::string zlib_inflate(std::string_view stream, std::size_t size) {
   return out;
 }
 
-std::string zlib_deflate(std::string_view pages, int level) {
-  z_stream z{};
-  deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, pages.size()), '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(pages.data()));
-  z.avail_in = static_cast<uInt>(pages.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  if (deflate(&z, Z_FINISH) != Z_STREAM_END) std::abort();
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
 // Each iteration runs the peer and then the edit, so both see the same machine.
 void BM_EditAgainstZlib(benchmark::State& state) {
   const Resource& r = resource(static_cast<int>(state.range(0)));
@@ -184,7 +171,7 @@ void BM_EditAgainstZlib(benchmark::State& state) {
   for (auto _ : state) {
     double start = cpu_seconds();
     const std::string inflated = zlib_inflate(stream, pages);
-    const std::string deflated = zlib_deflate(inflated, 6);
+    const std::string deflated = testing::zlib_deflate_raw(inflated, 6);
     peer += cpu_seconds() - start;
     peer_bytes = deflated.size() + 16;
 

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "relocate_check.h"
+#include "resource/fragment/name_graph.h"
 #include "resource/resource.h"
 #include "support_rsc7_builder.h"
 
@@ -220,6 +221,20 @@ TEST_P(SampleRenames, AcceptedEditsAreConsistentAndRefusalsExplainThemselves) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RealResources, SampleRenames, ::testing::ValuesIn(kRenames));
+
+TEST(RealResources, EmptiedTextureNameIsRefused) {
+  const char* folder = std::getenv("TARNWICK_RSC7_SAMPLES");
+  if (folder == nullptr || *folder == '\0') GTEST_SKIP() << "TARNWICK_RSC7_SAMPLES is not set";
+  const std::string file = read_whole(std::filesystem::path(folder) / "ril5.ytd");
+  const testing::InflatedFile pages = testing::inflate_file(file);
+  const std::uint64_t texture = le64_at(pages.decoded, le64_at(pages.decoded, 48) - kBase) - kBase;
+  const std::uint64_t name = le64_at(pages.decoded, texture + 40) - kBase;
+  ASSERT_EQ(c_string_at(pages.decoded, name), "texture1");
+  const auto outcome = edit_rsc7_resource(file, "texture1", "", MatchCase::Exact, EncodingChoice{}, ResourceKind::Ytd);
+  ASSERT_FALSE(outcome.has_value());
+  EXPECT_EQ(outcome.error(),
+            "Renaming would leave the resource name at " + hex_offset(name) + " empty; the game cannot find an empty name.");
+}
 
 TEST(RealResources, TextFoundInNoResourceLeavesEveryResourceUnchanged) {
   // A folder preview whose find text lives only in some other file must not
