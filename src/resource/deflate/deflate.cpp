@@ -38,6 +38,12 @@ constexpr unsigned kMaxChain = 64;
 constexpr unsigned kGoodLength = 8;
 constexpr unsigned kLazyLength = 32;
 constexpr unsigned kNiceLength = 258;
+// After this many searches in a row found nothing, the bytes after each
+// further failed search are taken as literals without a search: one more for
+// every kMissesPerLongerStride failures, up to kLongestStride.
+constexpr std::size_t kMissesBeforeSkipping = 256;
+constexpr std::size_t kMissesPerLongerStride = 16;
+constexpr std::size_t kLongestStride = 16;
 // A three-byte match further back than this costs about as much as its literals.
 constexpr std::uint32_t kFarthestShortMatch = 4096;
 
@@ -172,6 +178,7 @@ void encode_blocks(const std::uint8_t* input, std::size_t size, EncoderMemory& m
   std::size_t position = 0;
   Match pending;                 // the match at position - 1, if any
   bool pending_literal = false;  // whether the byte at position - 1 still waits
+  std::size_t misses = 0;        // searches in a row that found nothing
   while (position < size) {
     if (position - epoch >= kEpochBytes) {
       epoch = position;
@@ -205,6 +212,19 @@ void encode_blocks(const std::uint8_t* input, std::size_t size, EncoderMemory& m
     pending_literal = true;
     pending = current;
     ++position;
+    // Where nothing has matched for a while, the bytes after a failed search
+    // become literals unsearched, more of them the longer it lasts, so that
+    // incompressible stretches cost little more than copying them.
+    misses = current.length == 0 ? misses + 1 : 0;
+    if (misses > kMissesBeforeSkipping) {
+      const std::size_t stride = std::min<std::size_t>(
+          {(misses - kMissesBeforeSkipping) / kMissesPerLongerStride + 1, kLongestStride, size - position});
+      for (std::size_t k = 0; k < stride; ++k) {
+        blocks.literal(input[position - 1 + k]);
+        if (!emitted()) return;
+      }
+      position += stride;
+    }
   }
   if (pending_literal) blocks.literal(input[size - 1]);
   blocks.flush(true);
