@@ -92,7 +92,7 @@ struct Match {
   unsigned distance = 0;
 };
 
-// Everything the encoder takes besides its output: about 640 KiB, reserved at once.
+// Everything the encoder takes besides its output: 448 KiB, reserved at once.
 struct EncoderMemory {
   std::uint32_t head4[1u << kHashBits];  // latest position of each four-byte hash
   std::uint32_t head3[1u << kHashBits];  // latest position of each three-byte hash
@@ -164,71 +164,105 @@ class MatchFinder {
 
 // Lazy matching: a match found at one position is kept only if the next
 // position does not start a longer one; otherwise its first byte becomes a
-// literal. Blocks are written as they fill; stops early once the cap is hit.
-void encode_blocks(const std::uint8_t* input, std::size_t size, EncoderMemory& memory, BitWriter& writer) {
-  BlockEncoder blocks(input, memory.symbols, writer);
-  MatchFinder finder(memory);
-  std::size_t epoch = 0;
-  finder.start_epoch(input);
-  const auto emitted = [&] {
-    if (!blocks.full()) return true;
-    blocks.flush(false);
-    return !writer.exceeded();
-  };
-  std::size_t position = 0;
-  Match pending;                 // the match at position - 1, if any
-  bool pending_literal = false;  // whether the byte at position - 1 still waits
-  std::size_t misses = 0;        // searches in a row that found nothing
-  while (position < size) {
-    if (position - epoch >= kEpochBytes) {
-      epoch = position;
-      finder.start_epoch(input + epoch);
-    }
-    Match current;
-    if (size - position >= 4) {
-      const auto offset = static_cast<std::uint32_t>(position - epoch);
-      if (pending.length < kLazyLength) {
-        const unsigned chain = pending.length >= kGoodLength ? kMaxChain / 4 : kMaxChain;
-        current = finder.find(offset, size - position, std::max(pending.length, kMinMatchBytes - 1), chain);
-      }
-      finder.insert(offset);
-    }
-    if (pending.length >= kMinMatchBytes && current.length <= pending.length) {
-      blocks.match(pending.length, pending.distance);
-      const std::size_t end = position - 1 + pending.length;
-      const std::size_t last_hashed = std::min(end, size - 4 + 1);  // positions with four bytes left
-      for (std::size_t later = position + 1; later < last_hashed; ++later)
-        finder.insert(static_cast<std::uint32_t>(later - epoch));
-      position = end;
-      pending = {};
-      pending_literal = false;
-      if (!emitted()) return;
-      continue;
-    }
-    if (pending_literal) {
-      blocks.literal(input[position - 1]);
-      if (!emitted()) return;
-    }
-    pending_literal = true;
-    pending = current;
-    ++position;
-    // Where nothing has matched for a while, the bytes after a failed search
-    // become literals unsearched, more of them the longer it lasts, so that
-    // incompressible stretches cost little more than copying them.
-    misses = current.length == 0 ? misses + 1 : 0;
-    if (misses > kMissesBeforeSkipping) {
-      const std::size_t stride = std::min<std::size_t>(
-          {(misses - kMissesBeforeSkipping) / kMissesPerLongerStride + 1, kLongestStride, size - position});
-      for (std::size_t k = 0; k < stride; ++k) {
-        blocks.literal(input[position - 1 + k]);
-        if (!emitted()) return;
-      }
-      position += stride;
-    }
+// literal. Blocks are written as they fill; the pass stops early once the
+// output cap is reached.
+class LazyEncoder {
+ public:
+  LazyEncoder(std::string_view input, EncoderMemory& memory, BitWriter& writer)
+      : input_(reinterpret_cast<const std::uint8_t*>(input.data())),
+        size_(input.size()),
+        writer_(writer),
+        blocks_(input_, memory.symbols, writer),
+        finder_(memory) {
+    finder_.start_epoch(input_);
   }
-  if (pending_literal) blocks.literal(input[size - 1]);
-  blocks.flush(true);
-}
+
+  void run() {
+    while (position_ < size_) {
+      if (position_ - epoch_ >= kEpochBytes) {
+        epoch_ = position_;
+        finder_.start_epoch(input_ + epoch_);
+      }
+      const Match current = search_here();
+      if (pending_.length >= kMinMatchBytes && current.length <= pending_.length) {
+        if (!take_pending_match()) return;
+        continue;
+      }
+      if (pending_literal_ && !literal(input_[position_ - 1])) return;
+      pending_literal_ = true;
+      pending_ = current;
+      ++position_;
+      misses_ = current.length == 0 ? misses_ + 1 : 0;
+      if (misses_ > kMissesBeforeSkipping && !pass_over_unmatched()) return;
+    }
+    if (pending_literal_ && !literal(input_[size_ - 1])) return;
+    blocks_.flush(true);
+  }
+
+ private:
+  // The longest match at the position worth looking for, after which the
+  // position is entered in the tables.
+  Match search_here() {
+    if (size_ - position_ < 4) return {};
+    const auto offset = static_cast<std::uint32_t>(position_ - epoch_);
+    Match current;
+    if (pending_.length < kLazyLength) {
+      const unsigned chain = pending_.length >= kGoodLength ? kMaxChain / 4 : kMaxChain;
+      current = finder_.find(offset, size_ - position_, std::max(pending_.length, kMinMatchBytes - 1), chain);
+    }
+    finder_.insert(offset);
+    return current;
+  }
+
+  // The match waiting at the previous position wins: emit it and enter the
+  // positions it covers.
+  bool take_pending_match() {
+    blocks_.match(pending_.length, pending_.distance);
+    const std::size_t end = position_ - 1 + pending_.length;
+    const std::size_t hashable_end = std::min(end, size_ - 3);  // positions with four bytes left
+    for (std::size_t later = position_ + 1; later < hashable_end; ++later)
+      finder_.insert(static_cast<std::uint32_t>(later - epoch_));
+    position_ = end;
+    pending_ = {};
+    pending_literal_ = false;
+    return emitted();
+  }
+
+  // Where nothing has matched for a while, the bytes after a failed search
+  // become literals unsearched, more of them the longer it lasts, so that
+  // incompressible stretches cost little more than copying them.
+  bool pass_over_unmatched() {
+    const std::size_t stride = std::min<std::size_t>(
+        {(misses_ - kMissesBeforeSkipping) / kMissesPerLongerStride + 1, kLongestStride, size_ - position_});
+    for (std::size_t k = 0; k < stride; ++k)
+      if (!literal(input_[position_ - 1 + k])) return false;
+    position_ += stride;
+    return true;
+  }
+
+  bool literal(std::uint8_t byte) {
+    blocks_.literal(byte);
+    return emitted();
+  }
+
+  // Writes a block once one is full; false once the output cap is reached.
+  bool emitted() {
+    if (!blocks_.full()) return true;
+    blocks_.flush(false);
+    return !writer_.exceeded();
+  }
+
+  const std::uint8_t* input_;
+  std::size_t size_;
+  BitWriter& writer_;
+  BlockEncoder blocks_;
+  MatchFinder finder_;
+  std::size_t epoch_ = 0;
+  std::size_t position_ = 0;
+  Match pending_;                 // the match at position - 1, if any
+  bool pending_literal_ = false;  // whether the byte at position - 1 still waits
+  std::size_t misses_ = 0;        // searches in a row that found nothing
+};
 
 // Stored blocks: max(1, ceil(n / 65,535)) blocks of 5 header bytes each, plus the data.
 std::uint64_t stored_size(std::uint64_t input_bytes) {
@@ -245,7 +279,7 @@ Result<std::string> compressed_pass(std::string_view input, std::uint64_t cap) {
   const bool allocated = try_allocate([&] {
     output.resize_and_overwrite(static_cast<std::size_t>(cap), [&](char* data, std::size_t) {
       BitWriter writer(data, static_cast<std::size_t>(cap));
-      encode_blocks(reinterpret_cast<const std::uint8_t*>(input.data()), input.size(), *memory, writer);
+      LazyEncoder(input, *memory, writer).run();
       exceeded = writer.exceeded();
       return exceeded ? 0 : writer.length();
     });
