@@ -232,8 +232,8 @@ TEST(RealResources, EmptiedTextureNameIsRefused) {
   ASSERT_EQ(c_string_at(pages.decoded, name), "texture1");
   const auto outcome = edit_rsc7_resource(file, "texture1", "", MatchCase::Exact, EncodingChoice{}, ResourceKind::Ytd);
   ASSERT_FALSE(outcome.has_value());
-  EXPECT_EQ(outcome.error(),
-            "Renaming would leave the resource name at " + hex_offset(name) + " empty; the game cannot find an empty name.");
+  EXPECT_EQ(outcome.error(), "Renaming would leave the resource name at " + hex_offset(name) +
+                                 " empty; the game cannot find an empty name.");
 }
 
 TEST(RealResources, TextFoundInNoResourceLeavesEveryResourceUnchanged) {

@@ -170,6 +170,21 @@ TEST(Relocation, ModelNameInsideThePackNameChangesWithIt) {
   }
 }
 
+TEST(Relocation, NestedTailsFollowTheirOuterStringOrRefuse) {
+  auto [resource, at] = packed_model("polmav_hi");
+  // The drawable is named "hi", the last two bytes of "pack:/polmav_hi".
+  for (int i = 0; i < 8; ++i)
+    resource.decoded[at.drawable + 304 + i] = static_cast<char>((kBase + at.name + 13) >> (8 * i));
+  const RelocatedResource result = relocate(resource, ResourceKind::Yft, "hi", "lo").value();
+  EXPECT_EQ(result.replacements, 3u);
+  testing::expect_names_resolve(result.decoded, 8192,
+                                {{88, "pack:/polmav_lo"}, {at.archetype + 24, "polmav_lo"}, {at.drawable + 304, "lo"}});
+  // "hi" cannot stay while the strings it ends change.
+  EXPECT_EQ(relocate(resource, ResourceKind::Yft, "mav_", "maverick_").error(),
+            "Overlapping/interior name aliases at " + hex_offset(at.name) + " and " + hex_offset(at.name + 13) +
+                " require an unsupported layout.");
+}
+
 TEST(Relocation, TailReachedFromAnUnknownPlaceIsRefused) {
   auto [resource, at] = packed_model("polmav_hi");
   resource.graphics_size = 0;

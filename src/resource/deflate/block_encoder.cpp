@@ -115,7 +115,10 @@ std::uint64_t BlockEncoder::dynamic_header_bits(Codes& codes) const {
     while (i + run < total && lengths[i + run] == value) ++run;
     i += run;
     if (value == 0) {
-      for (; run >= 11; run -= std::min<std::size_t>(run, 138)) emit(18, static_cast<unsigned>(std::min<std::size_t>(run, 138) - 11));
+      for (std::size_t zeros; run >= 11; run -= zeros) {
+        zeros = std::min<std::size_t>(run, 138);
+        emit(18, static_cast<unsigned>(zeros - 11));
+      }
       if (run >= 3) {
         emit(17, static_cast<unsigned>(run - 3));
         run = 0;
@@ -123,7 +126,10 @@ std::uint64_t BlockEncoder::dynamic_header_bits(Codes& codes) const {
     } else {
       emit(value, 0);
       --run;
-      for (; run >= 3; run -= std::min<std::size_t>(run, 6)) emit(16, static_cast<unsigned>(std::min<std::size_t>(run, 6) - 3));
+      for (std::size_t repeats; run >= 3; run -= repeats) {
+        repeats = std::min<std::size_t>(run, 6);
+        emit(16, static_cast<unsigned>(repeats - 3));
+      }
     }
     for (; run > 0; --run) emit(value, 0);
   }
@@ -165,7 +171,8 @@ void BlockEncoder::flush(bool final_block) {
   }
   // Stored: the block header, padding to a byte boundary, LEN and NLEN, the
   // bytes; each further stored block of a long stretch costs a byte and LEN/NLEN.
-  const std::uint64_t stored_blocks = std::max<std::uint64_t>(1, (covered_ + kStoredBlockBytes - 1) / kStoredBlockBytes);
+  const std::uint64_t stored_blocks =
+      std::max<std::uint64_t>(1, (covered_ + kStoredBlockBytes - 1) / kStoredBlockBytes);
   const std::uint64_t first_padding = (8 - (writer_.bit_position() + 3) % 8) % 8;
   const std::uint64_t stored_bits = 3 + first_padding + 32 + 8 * std::uint64_t{covered_} + (stored_blocks - 1) * 40;
 

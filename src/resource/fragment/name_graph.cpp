@@ -620,7 +620,8 @@ class GraphBuilder {
     if (!TRY(visit(RecordKind::TextureDictionary, dictionary))) return {};
     TRY(claim(dictionary, texture_dictionary::kBytes));
     add_page_info_field(dictionary + kPageInfoFieldOffset);
-    const ListHeader hashes = TRY(read_list_header(dictionary + texture_dictionary::kHashList, texture_dictionary::kHashBytes));
+    const ListHeader hashes =
+        TRY(read_list_header(dictionary + texture_dictionary::kHashList, texture_dictionary::kHashBytes));
     const ListHeader textures = TRY(read_list_header(dictionary + texture_dictionary::kTextureList, kPointerBytes));
     if (hashes.count != textures.count) return fail("Texture dictionary hash and pointer counts disagree.");
     const std::uint64_t entry_bytes =

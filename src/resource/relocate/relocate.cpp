@@ -168,7 +168,8 @@ Result<void> check_overlapping_aliases(const NameGraph& graph) {
   for (const ResourceName& name : graph.names) {
     if (name.outer) {
       const ResourceName& outer = *graph.name_at(*name.outer);
-      if ((name.changed() || outer.changed()) && !tail_follows_its_outer(name, outer)) return refuse_overlap(outer, name);
+      if ((name.changed() || outer.changed()) && !tail_follows_its_outer(name, outer))
+        return refuse_overlap(outer, name);
       continue;
     }
     const ResourceName* clash = nullptr;
