@@ -84,7 +84,8 @@ std::vector<std::uint8_t> render_mark(int width, int height, double plate_margin
 
 std::vector<std::uint8_t> logo_rgba() { return render_mark(kLogoSourceWidth, kLogoSourceHeight, 4.0, 0.16); }
 
-std::vector<std::uint8_t> icon_rgba() { return render_mark(kIconSize, kIconSize, 2.0, 0.2); }
+// The margin grows with the size: 2 pixels at the window's 64.
+std::vector<std::uint8_t> icon_rgba(int size) { return render_mark(size, size, size / 32.0, 0.2); }
 
 std::vector<long> icon_property(const std::vector<std::uint8_t>& rgba) {
   std::vector<long> items;

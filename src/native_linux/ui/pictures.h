@@ -1,4 +1,4 @@
-// The program's own pictures: the logo (240 x 152) and the window icon (64 x 64),
+// The program's own pictures: the logo (240 x 152) and the icon (64 x 64 for the window),
 // both R, G, B, A bytes per pixel, row by row, and their conversions for X.
 #pragma once
 
@@ -14,7 +14,9 @@ inline constexpr int kIconSize = 64;
 inline constexpr std::size_t kIconPropertyItems = 2 + kIconSize * kIconSize;
 
 std::vector<std::uint8_t> logo_rgba();
-std::vector<std::uint8_t> icon_rgba();
+// The icon at any size: the window's is kIconSize; the desktop's icon files
+// are drawn at their own sizes by the same code.
+std::vector<std::uint8_t> icon_rgba(int size = kIconSize);
 
 // _NET_WM_ICON items: 64, 64, then A<<24 | R<<16 | G<<8 | B per pixel. Format-32
 // properties travel as arrays of long, whatever the width of long.

@@ -20,6 +20,10 @@ std::int64_t monotonic_milliseconds() {
 
 class MainScreen final : public Screen {
  public:
+  explicit MainScreen(std::optional<std::string> start_target) {
+    if (start_target) set_field_text(ui_, kFieldTarget, std::move(*start_target));
+  }
+
   void attach(DesktopServices& desktop) override { desktop_ = &desktop; }
   void detach() override { desktop_ = nullptr; }
 
@@ -95,6 +99,8 @@ class MainScreen final : public Screen {
 
 }  // namespace
 
-std::unique_ptr<Screen> make_main_screen() { return std::make_unique<MainScreen>(); }
+std::unique_ptr<Screen> make_main_screen(std::optional<std::string> start_target) {
+  return std::make_unique<MainScreen>(std::move(start_target));
+}
 
 }  // namespace tarnwick

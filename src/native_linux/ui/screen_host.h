@@ -73,7 +73,8 @@ class Screen {
   virtual bool request_close() = 0;
 };
 
-// The main screen, the one the program shows.
-std::unique_ptr<Screen> make_main_screen();
+// The main screen, the one the program shows; the target field starts with
+// start_target when one is given (nothing is previewed).
+std::unique_ptr<Screen> make_main_screen(std::optional<std::string> start_target = std::nullopt);
 
 }  // namespace tarnwick

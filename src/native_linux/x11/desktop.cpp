@@ -129,6 +129,12 @@ void create_window(DesktopContext& context) {
                   PropModeReplace, reinterpret_cast<const unsigned char*>(context.icon.data()),
                   static_cast<int>(context.icon.size()));
 
+  // Docks and task bars find the menu entry of a window through its class.
+  char instance_name[] = "tarnwick";
+  char class_name[] = "Tarnwick";
+  XClassHint class_hint{instance_name, class_name};
+  XSetClassHint(display, context.window, &class_hint);
+
   XSizeHints hints{};
   hints.flags = PMinSize;
   hints.min_width = kMinWidth;
@@ -318,6 +324,8 @@ Result<void> run_desktop_with(std::unique_ptr<Screen> screen) {
   return {};
 }
 
-Result<void> run_desktop() { return run_desktop_with(make_main_screen()); }
+Result<void> run_desktop(std::optional<std::string> start_target) {
+  return run_desktop_with(make_main_screen(std::move(start_target)));
+}
 
 }  // namespace tarnwick

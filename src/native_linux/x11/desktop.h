@@ -2,6 +2,8 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "common/result.h"
 
@@ -9,9 +11,10 @@ namespace tarnwick {
 
 class Screen;
 
-// Runs the window and its event loop until the window is closed. Start-up
+// Runs the window and its event loop until the window is closed, with the
+// main screen's target field holding start_target when one is given. Start-up
 // failures return their message (the program entry discards it).
-Result<void> run_desktop();
+Result<void> run_desktop(std::optional<std::string> start_target = std::nullopt);
 
 // The same with a given screen in place of the main screen (tests drive the real
 // loop with their own screen).

@@ -41,9 +41,8 @@ int hex_value(char c) {
   return -1;
 }
 
-Result<std::string> decode_local_path(std::string_view encoded) {
-  constexpr std::string_view kMalformed = "The dropped file URI is malformed.";
-  if (encoded.find_first_of("?#") != std::string_view::npos) return fail(std::string(kMalformed));
+std::expected<std::string, FileUriFault> decode_local_path(std::string_view encoded) {
+  if (encoded.find_first_of("?#") != std::string_view::npos) return std::unexpected(FileUriFault::Malformed);
   std::string path;
   path.reserve(encoded.size());
   for (std::size_t i = 0; i < encoded.size(); ++i) {
@@ -51,31 +50,47 @@ Result<std::string> decode_local_path(std::string_view encoded) {
       path.push_back(encoded[i]);
       continue;
     }
-    if (i + 2 >= encoded.size()) return fail(std::string(kMalformed));
+    if (i + 2 >= encoded.size()) return std::unexpected(FileUriFault::Malformed);
     const int high = hex_value(encoded[i + 1]);
     const int low = hex_value(encoded[i + 2]);
-    if (high < 0 || low < 0) return fail(std::string(kMalformed));
+    if (high < 0 || low < 0) return std::unexpected(FileUriFault::Malformed);
     path.push_back(static_cast<char>(high * 16 + low));
     i += 2;
   }
-  if (!is_valid_utf8(path)) return fail("Drop a file with a valid UTF-8 path.");
-  if (contains_control_character(path)) return fail("Dropped paths cannot contain control characters.");
+  if (!is_valid_utf8(path)) return std::unexpected(FileUriFault::NotUtf8);
+  if (contains_control_character(path)) return std::unexpected(FileUriFault::ControlCharacter);
   return path;
 }
 
+std::string_view drop_message(FileUriFault fault) {
+  switch (fault) {
+    case FileUriFault::NotFileUri: return "Only local files and folders can be dropped.";
+    case FileUriFault::Remote: return "Remote file locations cannot be dropped.";
+    case FileUriFault::Malformed: return "The dropped file URI is malformed.";
+    case FileUriFault::NotUtf8: return "Drop a file with a valid UTF-8 path.";
+    case FileUriFault::ControlCharacter: return "Dropped paths cannot contain control characters.";
+  }
+  return "The dropped file URI is malformed.";
+}
+
 }  // namespace
+
+std::expected<std::string, FileUriFault> decode_file_uri(std::string_view uri) {
+  if (!uri.starts_with(kFileScheme)) return std::unexpected(FileUriFault::NotFileUri);
+  std::string_view rest = uri.substr(kFileScheme.size());
+  // "file://localhost/x" names the same file as "file:///x".
+  if (rest.starts_with(kLocalhostPrefix)) rest.remove_prefix(kLocalhostPrefix.size() - 1);
+  if (!rest.starts_with('/')) return std::unexpected(FileUriFault::Remote);
+  return decode_local_path(rest);
+}
 
 Result<std::string> parse_uri_list(std::string_view list) {
   const std::vector<std::string_view> lines = meaningful_lines(list);
   if (lines.empty()) return fail("Drop one file or folder.");
   if (lines.size() > 1) return fail("Drop one file or folder at a time.");
-  std::string_view uri = lines.front();
-  if (!uri.starts_with(kFileScheme)) return fail("Only local files and folders can be dropped.");
-  std::string_view rest = uri.substr(kFileScheme.size());
-  // "file://localhost/x" names the same file as "file:///x".
-  if (rest.starts_with(kLocalhostPrefix)) rest.remove_prefix(kLocalhostPrefix.size() - 1);
-  if (!rest.starts_with('/')) return fail("Remote file locations cannot be dropped.");
-  return decode_local_path(rest);
+  auto path = decode_file_uri(lines.front());
+  if (!path) return fail(std::string(drop_message(path.error())));
+  return std::move(*path);
 }
 
 }  // namespace tarnwick

@@ -115,9 +115,13 @@ std::string program_path() {
 }
 
 ChildProcess ChildProcess::start_program(const std::optional<std::string>& display,
-                                         const std::vector<std::string>& extra_environment) {
+                                         const std::vector<std::string>& extra_environment,
+                                         const std::vector<std::string>& arguments) {
   const std::string program = program_path();
   const std::string output_path = make_output_path();
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
     die_with_parent();
@@ -128,7 +132,7 @@ ChildProcess ChildProcess::start_program(const std::optional<std::string>& displ
       unsetenv("DISPLAY");
     }
     for (const std::string& entry : extra_environment) putenv(const_cast<char*>(entry.c_str()));
-    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   return ChildProcess(pid, output_path);

@@ -37,9 +37,10 @@ class XvfbSession {
 class ChildProcess {
  public:
   // The real program (TARNWICK_BINARY) with DISPLAY set, or unset when nullopt,
-  // and extra "NAME=value" entries added to the environment.
+  // extra "NAME=value" entries added to the environment, and its arguments.
   static ChildProcess start_program(const std::optional<std::string>& display,
-                                    const std::vector<std::string>& extra_environment = {});
+                                    const std::vector<std::string>& extra_environment = {},
+                                    const std::vector<std::string>& arguments = {});
   // A forked copy of the test process running `body` with DISPLAY set; the
   // child's exit status is body's result.
   static ChildProcess fork_running(const std::string& display, const std::function<int()>& body);
