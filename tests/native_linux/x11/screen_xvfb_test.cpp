@@ -40,12 +40,15 @@ class ScreenXvfbTest : public ::testing::Test {
   void SetUp() override {
     if (program_path().empty()) GTEST_SKIP() << "TARNWICK_BINARY is not set";
     ASSERT_TRUE(server_.ok());
-    program_.emplace(ChildProcess::start_program(server_.display()));
+    program_.emplace(ChildProcess::start_program(server_.display(), {}, start_arguments()));
     const std::optional<unsigned long> window = wait_for_window(server_, kTitle);
     ASSERT_TRUE(window.has_value()) << program_->captured_output();
     window_ = *window;
     ASSERT_EQ(server_.run("xdotool windowfocus --sync " + std::to_string(window_)), 0);
   }
+
+  // The program's command line.
+  virtual std::vector<std::string> start_arguments() const { return {}; }
 
   void click(Point at) {
     ASSERT_EQ(server_.run("xdotool mousemove --window " + std::to_string(window_) + " " + std::to_string(at.x) + " " +
@@ -286,6 +289,50 @@ TEST_F(ScreenXvfbTest, ADroppedFileBecomesTheTargetAndARemoteOneIsRefused) {
   EXPECT_EQ(remote_finished, std::optional<bool>(false));
   EXPECT_NE(wait_for_review("Remote file locations cannot be dropped.").find("OPERATION STOPPED"), std::string::npos);
   EXPECT_EQ(field_text(kTargetField, file), file);
+}
+
+// Started as "tarnwick PATH": the path waits in the target field and nothing
+// is previewed until asked.
+class StartFolderXvfbTest : public ScreenXvfbTest {
+ protected:
+  std::vector<std::string> start_arguments() const override { return {folder_}; }
+  TempDir tree_;
+  const std::string folder_ = tree_.folder("Tarn_docs");
+  const std::string file_ = tree_.file("Tarn_docs/Tarn notes.txt", "Tarn\n");
+};
+
+TEST_F(StartFolderXvfbTest, TheFolderIsTheTargetAndIsPreviewedOnlyWhenAsked) {
+  const std::string welcome = wait_for_review("Choose a target");
+  EXPECT_EQ(welcome.find("renames /"), std::string::npos) << welcome;
+  EXPECT_EQ(field_text(kTargetField, folder_), folder_);
+  keys("Escape");
+  retype(kFindField, "Tarn");
+  retype(kReplacementField, "Tarnwick");
+  keys("Return");
+  const std::string review = wait_for_review("renames /");
+  EXPECT_NE(review.find(file_ + "\n> " + tree_.path() + "/Tarnwick_docs/Tarnwick notes.txt"), std::string::npos)
+      << review;
+}
+
+// A relative path is made absolute against the program's current folder (the
+// test's own); a missing one is taken, and the preview reports it.
+class StartMissingPathXvfbTest : public ScreenXvfbTest {
+ protected:
+  std::vector<std::string> start_arguments() const override {
+    return {std::filesystem::relative(missing_, std::filesystem::current_path()).string()};
+  }
+  TempDir tree_;
+  const std::string missing_ = tree_ / "missing folder";
+};
+
+TEST_F(StartMissingPathXvfbTest, TheAbsolutePathIsTheTargetAndThePreviewReportsIt) {
+  ASSERT_FALSE(start_arguments().front().starts_with('/'));
+  EXPECT_EQ(field_text(kTargetField, missing_), missing_);
+  keys("Escape");
+  retype(kFindField, "x");
+  keys("Return");
+  const std::string review = wait_for_review("OPERATION STOPPED");
+  EXPECT_NE(review.find("Path: " + missing_), std::string::npos) << review;
 }
 
 }  // namespace
