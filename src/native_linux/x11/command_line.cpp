@@ -2,6 +2,7 @@
 // checked against what the target field can hold.
 #include "native_linux/x11/command_line.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "common/fs.h"
