@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <algorithm>
 #include <vector>
 
 #include "support/temp_tree.h"
@@ -97,6 +97,27 @@ TEST(CommandLine, RelativePathWithoutACurrentFolderIsRefused) {
   EXPECT_EQ(parse_command_line({}, unreadable).kind, CommandKind::Start);
 }
 
+// "tarnwick X.Y.Z" and a line feed (std::regex draws false warnings from g++ 12
+// in the sanitizer build).
+bool is_version_line(std::string_view text) {
+  if (!text.starts_with("tarnwick ") || !text.ends_with('\n')) return false;
+  int dots = 0;
+  bool digit_before = false;
+  for (const char c : text.substr(9, text.size() - 10)) {
+    if (c == '.' && digit_before) {
+      ++dots;
+      digit_before = false;
+    } else if (c >= '0' && c <= '9') {
+      digit_before = true;
+    } else {
+      return false;
+    }
+  }
+  return dots == 2 && digit_before;
+}
+
+TEST(CommandLine, VersionLineNamesTheProgramAndThreeNumbers) { EXPECT_TRUE(is_version_line(version_text())); }
+
 // The real program, with DISPLAY unset: options never need a display.
 struct ProgramRun {
   int status = -1;
@@ -124,14 +145,17 @@ TEST(CommandLineProgram, HelpAndVersionGoToStandardOutputUsageErrorsToStandardEr
 
   const ProgramRun version = run_program("--version");
   EXPECT_EQ(version.status, 0);
-  EXPECT_TRUE(std::regex_match(version.out, std::regex("tarnwick [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
+  EXPECT_EQ(version.out, version_text());
   EXPECT_EQ(version.err, "");
 
   for (const std::string arguments : {"--bogus", "/a /b", "'file://server/x'"}) {
     const ProgramRun refused = run_program(arguments);
     EXPECT_EQ(refused.status, 2) << arguments;
     EXPECT_EQ(refused.out, "") << arguments;
-    EXPECT_TRUE(std::regex_match(refused.err, std::regex("tarnwick: .+\nUsage: tarnwick .*\n"))) << refused.err;
+    EXPECT_TRUE(refused.err.starts_with("tarnwick: ") &&
+                refused.err.ends_with("\nUsage: tarnwick [--help | --version | PATH]\n") &&
+                std::count(refused.err.begin(), refused.err.end(), '\n') == 2)
+        << refused.err;
   }
   // A path alone starts the window, which without a display ends quietly as ever.
   const ProgramRun no_display = run_program("/tmp");
