@@ -13,9 +13,9 @@
 
 #include "common/fs.h"
 #include "common/text.h"
+#include "common/unicode_case.h"
 #include "common/utf8.h"
 #include "engine/limits.h"
-#include "engine/unicode_text.h"
 
 namespace tarnwick {
 

@@ -6,8 +6,8 @@
 #include <random>
 
 #include "common/text.h"
+#include "common/unicode_case.h"
 #include "engine/name_rules.h"
-#include "engine/unicode_text.h"
 #include "support/temp_tree.h"
 
 namespace tarnwick {
@@ -56,20 +56,6 @@ TEST(CheckNewName, WindowsValidityLengthAndReservedDevices) {
     const auto result = check_new_name(name);
     EXPECT_EQ(result ? std::string() : result.error(), expected) << "name: " << name;
   }
-}
-
-TEST(LowerCaseKey, FullMappingsAndInvalidBytesKept) {
-  EXPECT_EQ(lower_case_key("/Tmp/Report.TXT"), "/tmp/report.txt");
-  EXPECT_EQ(lower_case_key("\xc3\x84rger"), "\xc3\xa4rger");                 // Ä -> ä
-  EXPECT_EQ(lower_case_key("\xc4\xb0stanbul"), "i\xcc\x87stanbul");           // İ -> i + combining dot
-  EXPECT_EQ(lower_case_key("\xe2\x84\xaa"), "k");                            // Kelvin sign
-  EXPECT_EQ(lower_case_key("\xce\x9f\xce\x94\xce\x9f\xce\xa3"), "\xce\xbf\xce\xb4\xce\xbf\xcf\x82");  // final sigma
-  EXPECT_EQ(lower_case_key("\xce\xa3\xce\x91"), "\xcf\x83\xce\xb1");        // not final: σ
-  EXPECT_EQ(lower_case_key("\xce\xa3"), "\xcf\x83");                         // alone: σ
-  EXPECT_EQ(lower_case_key("\xf0\x90\x90\x80"), "\xf0\x90\x90\xa8");        // Deseret, outside the BMP
-  EXPECT_EQ(lower_case_key("M\xfc" "LLER"), "m\xfc" "ller");
-  EXPECT_NE(lower_case_key("M\xfcller"), lower_case_key("M\xf6ller"));
-  EXPECT_EQ(lower_case_key("\xc3\x84\xff"), "\xc3\xa4\xff");
 }
 
 TEST(FinalPaths, ThroughRenamedAncestorsAndWithinTheBudget) {

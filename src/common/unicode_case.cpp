@@ -1,5 +1,6 @@
-// Full Unicode lower-casing for the engine's collision keys.
-#include "engine/unicode_text.h"
+// Full Unicode lower-casing: the key of the collision rule and the sort order of
+// the folder browser, from one generated table.
+#include "common/unicode_case.h"
 
 #include <algorithm>
 #include <vector>
@@ -19,7 +20,7 @@ struct CodeRange {
   char32_t last;
 };
 
-#include "engine/lowercase_table.inc"
+#include "common/lowercase_table.inc"
 
 constexpr char32_t kCapitalSigma = 0x03A3;
 constexpr char32_t kSmallSigma = 0x03C3;

@@ -1,4 +1,5 @@
-// Full Unicode lower-casing for the engine's collision keys.
+// Full Unicode lower-casing: the key of the collision rule and the sort order of
+// the folder browser, from one generated table.
 #pragma once
 
 #include <string>
