@@ -31,6 +31,8 @@ struct InjectionState {
 };
 
 std::atomic<bool> injection_active{false};
+// Some filesystems leave d_type unknown; tests make any of them do so.
+std::atomic<bool> entry_types_hidden{false};
 
 InjectionState& injection() {
   static InjectionState state;
@@ -204,7 +206,9 @@ SysResult<std::optional<Directory::Entry>> Directory::next() {
     }
     const std::string_view name(entry->d_name);
     if (name == "." || name == "..") continue;
-    return std::optional<Entry>(Entry{name, entry->d_type, entry->d_ino});
+    const unsigned char type =
+        entry_types_hidden.load(std::memory_order_relaxed) ? static_cast<unsigned char>(DT_UNKNOWN) : entry->d_type;
+    return std::optional<Entry>(Entry{name, type, entry->d_ino});
   }
 }
 
@@ -307,9 +311,12 @@ void clear() {
   InjectionState& state = injection();
   std::lock_guard lock(state.mutex);
   injection_active.store(false, std::memory_order_relaxed);
+  entry_types_hidden.store(false, std::memory_order_relaxed);
   state.fault.reset();
   state.callback = {};
 }
+
+void hide_entry_types(bool hidden) { entry_types_hidden.store(hidden, std::memory_order_relaxed); }
 
 std::uint64_t calls_made() {
   InjectionState& state = injection();

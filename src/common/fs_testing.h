@@ -22,6 +22,9 @@ void install(std::optional<Fault> fault);
 void on_call(std::uint64_t call_number, std::function<void()> callback,
              std::optional<Call> only = std::nullopt);
 void clear();
+// Directory entries report DT_UNKNOWN from now on, as on filesystems that do
+// not say, so callers take their fstatat path; clear() ends it.
+void hide_entry_types(bool hidden);
 // Calls made since install() (all kinds), and of one kind.
 std::uint64_t calls_made();
 std::uint64_t calls_made(Call kind);
