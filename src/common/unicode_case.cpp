@@ -60,6 +60,45 @@ bool is_final_sigma(const std::vector<Unit>& units, std::size_t at) {
   return after == units.size() || !is_cased(units[after]);
 }
 
+void append_mapping(std::string& key, const LowercaseMapping& mapping) {
+  append_utf8(key, mapping.to[0]);
+  if (mapping.to[1] != 0) append_utf8(key, mapping.to[1]);
+}
+
+void append_mapped(std::string& key, char32_t code_point) {
+  if (const LowercaseMapping* mapping = find_mapping(code_point)) {
+    append_mapping(key, *mapping);
+  } else {
+    append_utf8(key, code_point);
+  }
+}
+
+// The key of a text without a capital sigma, one character at a time; bytes
+// that start no valid character are kept one by one.
+void lower_each_character(std::string_view bytes, std::string& key) {
+  key.clear();
+  for (std::size_t at = 0; at < bytes.size();) {
+    const char byte = bytes[at];
+    if (static_cast<unsigned char>(byte) < 0x80) {
+      key.push_back(ascii_lower(byte));
+      ++at;
+      continue;
+    }
+    const Utf8Step step = utf8_step(bytes, at);
+    if (!step.valid) {
+      key.push_back(byte);
+      ++at;
+      continue;
+    }
+    if (const LowercaseMapping* mapping = find_mapping(step.code_point)) {
+      append_mapping(key, *mapping);
+    } else {
+      key.append(bytes.substr(at, step.length));
+    }
+    at += step.length;
+  }
+}
+
 }  // namespace
 
 std::string lower_case_key(std::string_view bytes) {
@@ -72,6 +111,12 @@ void lower_case_key_into(std::string_view bytes, std::string& key) {
   key.assign(bytes);
   if (is_ascii(bytes)) {
     lower_ascii_in_place(key);
+    return;
+  }
+  // Only the capital sigma depends on its neighbours; without one (its bytes
+  // cannot occur inside another sequence) every character maps on its own.
+  if (bytes.find("\xCE\xA3") == std::string_view::npos) {
+    lower_each_character(bytes, key);
     return;
   }
   std::vector<Unit> units;
@@ -94,11 +139,8 @@ void lower_case_key_into(std::string_view bytes, std::string& key) {
       key.push_back(unit.byte);
     } else if (unit.code_point == kCapitalSigma) {
       append_utf8(key, is_final_sigma(units, i) ? kFinalSigma : kSmallSigma);
-    } else if (const LowercaseMapping* mapping = find_mapping(unit.code_point)) {
-      append_utf8(key, mapping->to[0]);
-      if (mapping->to[1] != 0) append_utf8(key, mapping->to[1]);
     } else {
-      append_utf8(key, unit.code_point);
+      append_mapped(key, unit.code_point);
     }
   }
 }
