@@ -58,12 +58,9 @@ void draw_focus_outline(Canvas& canvas, const UiState& ui, const ConfirmationLay
 }  // namespace
 
 ConfirmationLayout confirmation_layout(Size window) {
-  const std::int32_t width = std::min(window.width - 70, 780);
-  const std::int32_t height = std::min(window.height - 70, 700);
-  const std::int32_t x = (window.width - width) / 2;
-  const std::int32_t y = (window.height - height) / 2;
   ConfirmationLayout layout;
-  layout.dialog = Rect{x, y, width, height};
+  layout.dialog = centred_overlay(window, 780, 700);
+  const auto [x, y, width, height] = layout.dialog;
   layout.text_area = Rect{x + 24, y + 77, width - 48, height - 313};
   layout.columns = std::max(20, (width - 58) / kWrapPixelsPerColumn);
   layout.visible_lines = std::max(1, (height - 313) / 19);
@@ -103,15 +100,7 @@ void draw_confirmation(Canvas& canvas, UiState& ui, Size window) {
                              .checked = ui.back_up_before_apply,
                              .action = code(UiAction::ToggleBackupBeforeApply)});
   canvas.draw_text(dialog.x + 24, bottom - 173, "DESTINATION FOLDER", palette::kTextSecondary, FontRole::Mono11);
-  const bool focused = ui.focused_field == kFieldBackupDestination;
-  draw_text_field(canvas, layout.destination_field,
-                  TextFieldView{.text = ui.fields[kFieldBackupDestination],
-                                .placeholder = field_placeholder(kFieldBackupDestination),
-                                .cursor = ui.cursor,
-                                .focused = focused,
-                                .whole_text_selected = focused && ui.whole_text_selected,
-                                .focus_action = code(UiAction::FocusField),
-                                .field_id = kFieldBackupDestination});
+  draw_ui_field(canvas, ui, layout.destination_field, kFieldBackupDestination, true);
   draw_button(canvas, layout.browse, ButtonView{.label = "Browse\u2026", .action = code(UiAction::BrowseBackupFolder)});
   draw_backup_hint(canvas, ui, layout);
   draw_button(canvas, layout.cancel, ButtonView{.label = "Cancel", .action = code(UiAction::CancelConfirmation)});

@@ -178,25 +178,36 @@ bool handle_shortcut(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
   return false;
 }
 
-void handle_unfocused_main_key(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
+// Step 4: Escape closes the browser, or leaves the focused field.
+bool handle_escape(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
+  if (key.key != Key::Escape) return false;
+  if (ui.browser.open) {
+    act(ui, UiAction::CloseBrowser, now_ms);
+  } else {
+    clear_focus(ui);
+  }
+  return true;
+}
+
+bool handle_unfocused_main_key(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
   switch (key.key) {
     case Key::Tab: {
       const std::vector<std::size_t> cycle = main_field_cycle(ui);
       focus_field(ui, has(key, kModifierShift) ? cycle.back() : cycle.front());
-      return;
+      return true;
     }
     case Key::Return:
       act(ui, UiAction::PreviewChanges, now_ms);
-      return;
+      return true;
     case Key::PageUp:
       ui.review_scroll = std::max<std::int64_t>(0, ui.review_scroll - kReviewPageLines);
-      return;
+      return true;
     case Key::PageDown:
       ui.review_scroll += kReviewPageLines;
-      return;
+      return true;
     default:
       if (control_letter(key) == 'c') act(ui, UiAction::CopyReview, now_ms);
-      return;
+      return true;
   }
 }
 
@@ -236,7 +247,7 @@ void handle_field_control_key(UiState& ui, char letter, std::size_t field, bool 
   }
 }
 
-void handle_field_key(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
+void edit_field(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
   const std::size_t field = *ui.focused_field;
   const std::string& text = ui.fields[field];
   // Every key but Control+A ends the whole-text selection.
@@ -289,6 +300,44 @@ void handle_field_key(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
   ui.whole_text_selected = false;
 }
 
+bool handle_field_key(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
+  edit_field(ui, key, now_ms);
+  return true;
+}
+
+// --- the routing table --------------------------------------------------------
+
+bool content_panel_open(const UiState& ui) { return ui.content_panel.open; }
+bool dialog_without_browser(const UiState& ui) {
+  return !ui.browser.open && (ui.confirmation.open || ui.backups_panel.open);
+}
+bool always(const UiState&) { return true; }
+bool browser_open(const UiState& ui) { return ui.browser.open; }
+bool no_field_focused(const UiState& ui) { return !ui.focused_field; }
+bool field_focused(const UiState& ui) { return ui.focused_field.has_value(); }
+
+bool handle_content_panel_step(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
+  handle_content_panel_key(ui, key, now_ms);
+  return true;
+}
+
+// One step of the routing: it applies in some states and may consume the key.
+struct KeyStep {
+  bool (*applies)(const UiState&);
+  bool (*handle)(UiState&, const DecodedKey&, std::int64_t);
+};
+
+// First match wins; a step that does not consume the key lets the next one try.
+constexpr std::array<KeyStep, 7> kKeySteps{{
+    {content_panel_open, handle_content_panel_step},
+    {dialog_without_browser, handle_dialog_key},
+    {always, handle_shortcut},
+    {always, handle_escape},
+    {browser_open, handle_browser_key},
+    {no_field_focused, handle_unfocused_main_key},
+    {field_focused, handle_field_key},
+}};
+
 }  // namespace
 
 std::vector<std::size_t> main_field_cycle(const UiState& ui) {
@@ -302,31 +351,17 @@ void handle_key(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
   // Shift, Control, Alt and the lock and group keys arrive as presses of their
   // own before the chord they start; they are not edits and must not end the
   // whole-text selection that Control+A has just made.
-  if (ui.worker.busy() || key.key == Key::Modifier) return;
-
-  if (ui.content_panel.open) {
-    handle_content_panel_key(ui, key, now_ms);
+  if (key.key == Key::Modifier) return;
+  if (ui.worker.busy()) {
+    // The browser's path field alone takes typing while a worker runs; what
+    // would act on the typed path waits.
+    const bool editing = key.key != Key::Return && key.key != Key::Tab && key.key != Key::Escape;
+    if (ui.browser.open && ui.focused_field == kFieldBrowserPath && editing) edit_field(ui, key, now_ms);
     return;
   }
-  if (!ui.browser.open && (ui.confirmation.open || ui.backups_panel.open)) {
-    if (handle_dialog_key(ui, key, now_ms)) return;
+  for (const KeyStep& step : kKeySteps) {
+    if (step.applies(ui) && step.handle(ui, key, now_ms)) return;
   }
-  if (handle_shortcut(ui, key, now_ms)) return;
-  if (key.key == Key::Escape) {
-    if (ui.browser.open) {
-      act(ui, UiAction::CloseBrowser, now_ms);
-    } else {
-      clear_focus(ui);
-    }
-    return;
-  }
-  // The folder browser takes its own keys once it lands; until then it never opens.
-  if (ui.browser.open) return;
-  if (!ui.focused_field) {
-    handle_unfocused_main_key(ui, key, now_ms);
-    return;
-  }
-  handle_field_key(ui, key, now_ms);
 }
 
 }  // namespace tarnwick

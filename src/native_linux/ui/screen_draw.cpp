@@ -16,27 +16,13 @@ std::int32_t pick(const MainLayout& layout, std::int32_t tall, std::int32_t shor
 
 ActionCode code(UiAction action) { return static_cast<ActionCode>(action); }
 
-void draw_field(Canvas& canvas, const UiState& ui, Rect rect, std::size_t field, bool enabled, bool invalid = false) {
-  const bool focused = ui.focused_field == field;
-  draw_text_field(canvas, rect,
-                  TextFieldView{.text = ui.fields[field],
-                                .placeholder = field_placeholder(field),
-                                .cursor = ui.cursor,
-                                .focused = focused,
-                                .whole_text_selected = focused && ui.whole_text_selected,
-                                .enabled = enabled,
-                                .invalid = invalid,
-                                .focus_action = code(UiAction::FocusField),
-                                .field_id = field});
-}
-
 void draw_section_one(Canvas& canvas, const UiState& ui, const MainLayout& layout) {
   const bool idle = !ui.worker.busy();
   const std::int32_t top = layout.section1_top;
   canvas.fill_rect(Rect{20, top, layout.width - 40, layout.section1_height}, palette::kPanel);
   canvas.draw_text(36, top + 24, "01  SELECT A FILE OR FOLDER", palette::kTextSecondary, FontRole::Mono11);
   const std::int32_t y = top + layout.field_offset;
-  draw_field(canvas, ui, Rect{36, y, layout.width - 208, layout.field_height}, kFieldTarget, idle);
+  draw_ui_field(canvas, ui, Rect{36, y, layout.width - 208, layout.field_height}, kFieldTarget, idle);
   draw_button(canvas, Rect{layout.width - 156, y, 120, layout.field_height},
               ButtonView{.label = "Browse\u2026", .action = code(UiAction::BrowseTarget), .enabled = idle});
 }
@@ -48,8 +34,8 @@ void draw_section_two(Canvas& canvas, const UiState& ui, const MainLayout& layou
   canvas.draw_text(25, top, "02  FIND & REPLACE", palette::kTextSecondary, FontRole::Mono11);
   canvas.draw_text(25, top + 23, "FIND", palette::kText, FontRole::Mono11);
   canvas.draw_text(half_width + 40, top + 23, "REPLACE WITH", palette::kText, FontRole::Mono11);
-  draw_field(canvas, ui, Rect{20, top + 34, half_width, layout.field_height}, kFieldFind, idle);
-  draw_field(canvas, ui, Rect{half_width + 36, top + 34, half_width + 8, layout.field_height}, kFieldReplacement,
+  draw_ui_field(canvas, ui, Rect{20, top + 34, half_width, layout.field_height}, kFieldFind, idle);
+  draw_ui_field(canvas, ui, Rect{half_width + 36, top + 34, half_width + 8, layout.field_height}, kFieldReplacement,
              idle);
 }
 
@@ -115,7 +101,7 @@ void draw_extension_options(Canvas& canvas, const UiState& ui, const MainLayout&
       canvas.fill_rect(Rect{rect.x, rect.y + rect.height - 3, step - 4, 3}, palette::kAccentBright);
     }
   }
-  draw_field(canvas, ui, Rect{36, top + pick(layout, 286, 228), column - 52, pick(layout, 35, 32)}, kFieldExtensions,
+  draw_ui_field(canvas, ui, Rect{36, top + pick(layout, 286, 228), column - 52, pick(layout, 35, 32)}, kFieldExtensions,
              idle && ui.extension_filter != ExtensionFilter::Mode::All);
 }
 
@@ -142,7 +128,7 @@ void draw_options_column(Canvas& canvas, const UiState& ui, const MainLayout& la
                              .enabled = idle && ui.include_folder_contents});
   if (!ui.unlimited_depth) {
     canvas.draw_text(column - 119, depth_row + 13, "Depth", palette::kTextSecondary, FontRole::Mono11);
-    draw_field(canvas, ui, Rect{column - 76, depth_row - 7, 60, 33}, kFieldDepth, idle && ui.include_folder_contents,
+    draw_ui_field(canvas, ui, Rect{column - 76, depth_row - 7, 60, 33}, kFieldDepth, idle && ui.include_folder_contents,
                !depth_field_valid(ui));
   }
   if (layout.tall) {
@@ -181,6 +167,26 @@ void draw_status_line(Canvas& canvas, const UiState& ui, const MainLayout& layou
 
 }  // namespace
 
+Rect centred_overlay(Size window, std::int32_t max_width, std::int32_t max_height) {
+  const std::int32_t width = std::min(window.width - 70, max_width);
+  const std::int32_t height = std::min(window.height - 70, max_height);
+  return Rect{(window.width - width) / 2, (window.height - height) / 2, width, height};
+}
+
+void draw_ui_field(Canvas& canvas, const UiState& ui, Rect rect, std::size_t field, bool enabled, bool invalid) {
+  const bool focused = ui.focused_field == field;
+  draw_text_field(canvas, rect,
+                  TextFieldView{.text = ui.fields[field],
+                                .placeholder = field_placeholder(field),
+                                .cursor = ui.cursor,
+                                .focused = focused,
+                                .whole_text_selected = focused && ui.whole_text_selected,
+                                .enabled = enabled,
+                                .invalid = invalid,
+                                .focus_action = code(UiAction::FocusField),
+                                .field_id = field});
+}
+
 MainLayout main_layout(Size window) {
   MainLayout layout;
   layout.width = window.width;
@@ -208,11 +214,12 @@ void draw_main_screen(Canvas& canvas, UiState& ui, Size window) {
   draw_main_footer(canvas, window);
 }
 
-// The content panel, the Backups panel and the browser draw here, in this
-// order after the confirmation, once they land.
+// The content panel and the Backups panel draw here, in this order between
+// the confirmation and the browser, once they land.
 void draw_frame(Canvas& canvas, UiState& ui, Size window) {
   draw_main_screen(canvas, ui, window);
   if (ui.confirmation.open) draw_confirmation(canvas, ui, window);
+  if (ui.browser.open) draw_browser(canvas, ui, window);
 }
 
 void press_at(UiState& ui, const std::optional<HitRegion>& region, std::int64_t now_ms) {
@@ -220,10 +227,16 @@ void press_at(UiState& ui, const std::optional<HitRegion>& region, std::int64_t 
   dispatch_action(ui, static_cast<UiAction>(region->action), static_cast<std::uint32_t>(region->payload), now_ms);
 }
 
-// The browser and the panels take the wheel themselves once they land.
+// The wheel reaches only the topmost layer: nothing under an open overlay
+// scrolls, whatever lies under the pointer. The panels take it themselves once
+// they land.
 void scroll_at(UiState& ui, Size window, std::int32_t x, std::int32_t y, std::int64_t lines) {
   if (ui.worker.busy()) return;
-  if (ui.browser.open || ui.backups_panel.open || ui.content_panel.open) return;
+  if (ui.browser.open) {
+    scroll_browser(ui, window, x, y, lines);
+    return;
+  }
+  if (ui.backups_panel.open || ui.content_panel.open) return;
   if (ui.confirmation.open) {
     if (confirmation_layout(window).text_area.contains(x, y)) {
       ui.confirmation.scroll = std::max<std::int64_t>(0, ui.confirmation.scroll + lines);

@@ -41,6 +41,13 @@ ReviewLayout review_layout(const MainLayout& layout);
 void draw_main_screen(Canvas& canvas, UiState& ui, Size window);
 void draw_review_pane(Canvas& canvas, UiState& ui, const MainLayout& layout);
 
+// An overlay's box: at most max_width × max_height, 35 pixels clear of each
+// window edge when the window is smaller, centred.
+Rect centred_overlay(Size window, std::int32_t max_width, std::int32_t max_height);
+
+// Text field `field` of UiState with its placeholder, cursor and selection.
+void draw_ui_field(Canvas& canvas, const UiState& ui, Rect rect, std::size_t field, bool enabled, bool invalid = false);
+
 // The visible slice of wrapped lines, 19 pixels apart, clipped to area; the
 // scroll is clamped in place to the lines there are.
 void draw_scrolled_text(Canvas& canvas, const std::vector<std::string>& lines, Rect area, std::int32_t text_x,

@@ -129,10 +129,11 @@ void dispatch_unguarded(UiState& ui, UiAction action, std::uint32_t payload, std
         if (ui.confirmation.open) ui.confirmation.focus = ConfirmFocus::Destination;
         if (ui.backups_panel.open) ui.backups_panel.focus = BackupsFocus::Destination;
       }
+      if (payload == kFieldBrowserPath) ui.browser.focus = BrowserFocus::PathField;
       return;
     case UiAction::BrowseTarget:
-      // The folder browser opens here once it lands.
-      clear_focus(ui);
+      if (dialog_open(ui)) return;
+      open_browser(ui, BrowserMode::Target);
       return;
     case UiAction::OpenBackupsPanel:
       if (dialog_open(ui)) return;
@@ -146,7 +147,8 @@ void dispatch_unguarded(UiState& ui, UiAction action, std::uint32_t payload, std
       clear_focus(ui);
       return;
     case UiAction::BrowseBackupFolder:
-      // The folder browser opens here once it lands.
+      if (ui.browser.open) return;
+      open_browser(ui, BrowserMode::BackupFolder);
       return;
     case UiAction::BackUpNow:
       ui.backups_panel.focus = BackupsFocus::BackUpNow;
@@ -209,7 +211,7 @@ void dispatch_unguarded(UiState& ui, UiAction action, std::uint32_t payload, std
     case UiAction::BrowserOpenFolder:
     case UiAction::BrowserToggleHidden:
     case UiAction::BrowserRowClicked:
-      // The folder browser's own actions; it handles them once it lands.
+      dispatch_browser_action(ui, action, payload, now_ms);
       return;
     default:
       dispatch_option(ui, action, payload);

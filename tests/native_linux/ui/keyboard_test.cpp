@@ -13,21 +13,12 @@ namespace {
 using testing::FakeWorkers;
 using testing::plan_with;
 using testing::previewed_state;
+using testing::control;
+using testing::key;
+using testing::letter;
+using testing::typed;
 
 constexpr std::int64_t kNow = 50'000;
-
-DecodedKey key(Key k, unsigned modifiers = 0, std::string text = {}) {
-  return DecodedKey{k, 0, modifiers, std::move(text)};
-}
-// A letter key as the desktop reports it: folded, with the text it typed.
-DecodedKey letter(char c, unsigned modifiers = 0, std::string text = {}) {
-  return DecodedKey{Key::Letter, ascii_lower(c), modifiers, std::move(text)};
-}
-DecodedKey typed(std::string text) {
-  const char first = ascii_lower(text[0]);
-  return first >= 'a' && first <= 'z' ? letter(first, 0, text) : key(Key::Other, 0, text);
-}
-DecodedKey control(char c) { return letter(c, kModifierControl); }
 
 void press(UiState& ui, const DecodedKey& k) { handle_key(ui, k, kNow); }
 

@@ -1,10 +1,12 @@
 // Test helpers for the screen logic: a worker spawner that keeps the senders so
-// a test decides what each worker reports, and small plan builders.
+// a test decides what each worker reports, small plan builders and key presses.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "common/utf8.h"
+#include "native_linux/ui/keyboard.h"
 #include "native_linux/ui/ui_state.h"
 
 namespace tarnwick::testing {
@@ -54,5 +56,19 @@ inline UiState previewed_state(FakeWorkers& workers, PreviewPlan plan) {
   poll_worker(ui);
   return ui;
 }
+
+// Key presses as the desktop reports them.
+inline DecodedKey key(Key k, unsigned modifiers = 0, std::string text = {}) {
+  return DecodedKey{k, 0, modifiers, std::move(text)};
+}
+// A letter key: folded, with the text it typed.
+inline DecodedKey letter(char c, unsigned modifiers = 0, std::string text = {}) {
+  return DecodedKey{Key::Letter, ascii_lower(c), modifiers, std::move(text)};
+}
+inline DecodedKey typed(std::string text) {
+  const char first = ascii_lower(text[0]);
+  return first >= 'a' && first <= 'z' ? letter(first, 0, text) : key(Key::Other, 0, text);
+}
+inline DecodedKey control(char c) { return letter(c, kModifierControl); }
 
 }  // namespace tarnwick::testing

@@ -9,102 +9,13 @@
 #include <filesystem>
 #include <thread>
 
+#include "screen_xvfb_fixture.h"
 #include "support/temp_tree.h"
-#include "xvfb_session.h"
 
 namespace tarnwick::testing {
 namespace {
 
-constexpr char kTitle[] = "Tarnwick Recursive Renames";
 using namespace std::chrono_literals;
-
-// Window coordinates of the controls at the start size of 1100 x 810.
-struct Point {
-  int x;
-  int y;
-};
-constexpr Point kTargetField{300, 200};
-constexpr Point kFindField{200, 315};
-constexpr Point kReplacementField{700, 315};
-constexpr Point kApplyReviewed{750, 735};
-constexpr Point kConfirmBackupCheckbox{195, 548};
-constexpr Point kConfirmDestination{400, 610};
-constexpr Point kConfirmApply{830, 718};
-// Longer than the press guard of a freshly opened overlay.
-constexpr auto kOverlaySettle = 700ms;
-
-std::string quoted(const std::string& text) { return "'" + text + "'"; }
-
-class ScreenXvfbTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (program_path().empty()) GTEST_SKIP() << "TARNWICK_BINARY is not set";
-    ASSERT_TRUE(server_.ok());
-    program_.emplace(ChildProcess::start_program(server_.display(), {}, start_arguments()));
-    const std::optional<unsigned long> window = wait_for_window(server_, kTitle);
-    ASSERT_TRUE(window.has_value()) << program_->captured_output();
-    window_ = *window;
-    ASSERT_EQ(server_.run("xdotool windowfocus --sync " + std::to_string(window_)), 0);
-  }
-
-  // The program's command line.
-  virtual std::vector<std::string> start_arguments() const { return {}; }
-
-  void click(Point at) {
-    ASSERT_EQ(server_.run("xdotool mousemove --window " + std::to_string(window_) + " " + std::to_string(at.x) + " " +
-                          std::to_string(at.y) + " click 1"),
-              0);
-  }
-  void keys(const std::string& names) { ASSERT_EQ(server_.run("xdotool key --delay 20 " + names), 0); }
-  void type(const std::string& text) { ASSERT_EQ(server_.run("xdotool type --delay 10 " + quoted(text)), 0); }
-  std::string clipboard() { return server_.output("xclip -o -selection clipboard 2>/dev/null"); }
-  void offer_clipboard(const std::string& text) {
-    ASSERT_EQ(server_.run("sh -c \"printf %s " + quoted(text) + " | xclip -i -selection clipboard\" >/dev/null 2>&1"),
-              0);
-  }
-
-  // Replaces a main-screen field's text by select-all and typing.
-  void retype(Point field, const std::string& text) {
-    click(field);
-    keys("ctrl+a BackSpace");
-    type(text);
-  }
-
-  // Copies the review text (no field focused) until it contains `needle`.
-  std::string wait_for_review(const std::string& needle) {
-    std::string text;
-    for (int attempt = 0; attempt < 60; ++attempt) {
-      server_.run("xdotool key Escape ctrl+c");
-      std::this_thread::sleep_for(100ms);
-      text = clipboard();
-      if (text.find(needle) != std::string::npos) return text;
-      std::this_thread::sleep_for(150ms);
-    }
-    ADD_FAILURE() << "review never showed \"" << needle << "\"; last text:\n" << text;
-    return text;
-  }
-
-  // Copies a field's whole text. The program may still be working through
-  // earlier keys while another client owns the clipboard, so the copy is
-  // read again until it shows the expected text or time runs out.
-  std::string field_text(Point field, const std::string& expected) {
-    click(field);
-    keys("ctrl+a ctrl+c");
-    std::string text;
-    for (int attempt = 0; attempt < 40; ++attempt) {
-      std::this_thread::sleep_for(100ms);
-      text = clipboard();
-      if (text == expected) break;
-    }
-    return text;
-  }
-
-  void screenshot(const std::string& name) { server_.run("import -window root " + artefact_path(name)); }
-
-  XvfbSession server_;
-  std::optional<ChildProcess> program_;
-  unsigned long window_ = 0;
-};
 
 TEST_F(ScreenXvfbTest, PreviewCopyAndApplyWithoutAndWithABackup) {
   TempDir tree;
