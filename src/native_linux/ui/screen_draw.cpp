@@ -214,29 +214,38 @@ void draw_main_screen(Canvas& canvas, UiState& ui, Size window) {
   draw_main_footer(canvas, window);
 }
 
-// The content panel and the Backups panel draw here, in this order between
-// the confirmation and the browser, once they land.
 void draw_frame(Canvas& canvas, UiState& ui, Size window) {
   draw_main_screen(canvas, ui, window);
   if (ui.confirmation.open) draw_confirmation(canvas, ui, window);
+  if (ui.content_panel.open) draw_content_panel(canvas, ui, window);
+  if (ui.backups_panel.open) draw_backups_panel(canvas, ui, window);
   if (ui.browser.open) draw_browser(canvas, ui, window);
 }
 
 void press_at(UiState& ui, const std::optional<HitRegion>& region, std::int64_t now_ms) {
-  if (!region || press_guard_active(ui, now_ms)) return;
+  if (press_guard_active(ui, now_ms)) return;
+  if (!region) {
+    // The open encoding list restarts the regions: a press beside its rows
+    // lands outside it, and only closes it.
+    if (ui.content_panel.encoding_list_open) ui.content_panel.encoding_list_open = false;
+    return;
+  }
   dispatch_action(ui, static_cast<UiAction>(region->action), static_cast<std::uint32_t>(region->payload), now_ms);
 }
 
 // The wheel reaches only the topmost layer: nothing under an open overlay
-// scrolls, whatever lies under the pointer. The panels take it themselves once
-// they land.
+// scrolls, whatever lies under the pointer.
 void scroll_at(UiState& ui, Size window, std::int32_t x, std::int32_t y, std::int64_t lines) {
   if (ui.worker.busy()) return;
   if (ui.browser.open) {
     scroll_browser(ui, window, x, y, lines);
     return;
   }
-  if (ui.backups_panel.open || ui.content_panel.open) return;
+  if (ui.backups_panel.open) return;
+  if (ui.content_panel.open) {
+    scroll_content_panel(ui, window, x, y, lines);
+    return;
+  }
   if (ui.confirmation.open) {
     if (confirmation_layout(window).text_area.contains(x, y)) {
       ui.confirmation.scroll = std::max<std::int64_t>(0, ui.confirmation.scroll + lines);

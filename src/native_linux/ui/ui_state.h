@@ -97,15 +97,6 @@ struct WorkerSlot {
 // Starts a worker thread; replaceable so tests can run bodies inline or fail.
 using WorkerSpawner = std::function<bool(std::function<WorkerEvent()>, EventSender)>;
 
-struct UiState;
-
-// Where the two panels open until they land: the tests put probes here to see
-// which shortcuts and buttons would open them. Empty slots open nothing.
-struct OverlayHooks {
-  std::function<void(UiState&, std::int64_t now_ms)> open_backups_panel;
-  std::function<void(UiState&, std::int64_t now_ms)> open_content_panel;
-};
-
 // A paste asked for by Control+V, remembered until the text arrives.
 struct PendingPaste {
   std::size_t field = 0;
@@ -158,8 +149,6 @@ struct UiState {
   BrowserState browser;
   // Monotonic time the topmost overlay opened, for the press guard.
   std::optional<std::int64_t> overlay_opened_ms;
-
-  OverlayHooks hooks;
 };
 
 // --- small text helpers -----------------------------------------------------

@@ -64,14 +64,6 @@ void confirm_apply(UiState& ui) {
   start_apply(ui);
 }
 
-void toggle_encoding_list(UiState& ui) {
-  ContentPanelState& panel = ui.content_panel;
-  panel.encoding_list_open = !panel.encoding_list_open;
-  panel.focus = ContentFocus::Encoding;
-  panel.encoding_highlight = std::min(ui.encoding_index, kEncodingRowCount - 1);
-  panel.encoding_first_row = panel.encoding_highlight >= 3 ? panel.encoding_highlight - 3 : 0;
-}
-
 void copy_details(UiState& ui) {
   ui.backups_panel.focus = BackupsFocus::CopyDetails;
   std::string text = compose_backup_choice_text(ui);
@@ -136,9 +128,9 @@ void dispatch_unguarded(UiState& ui, UiAction action, std::uint32_t payload, std
       open_browser(ui, BrowserMode::Target);
       return;
     case UiAction::OpenBackupsPanel:
-      if (dialog_open(ui)) return;
-      clear_focus(ui);
-      if (ui.hooks.open_backups_panel) ui.hooks.open_backups_panel(ui, now_ms);
+      // Never under another overlay: the panel would take keys unseen.
+      if (any_overlay_open(ui)) return;
+      open_backups_panel(ui);
       return;
     case UiAction::ToggleBackupBeforeApply:
       ui.back_up_before_apply = !ui.back_up_before_apply;
@@ -151,9 +143,7 @@ void dispatch_unguarded(UiState& ui, UiAction action, std::uint32_t payload, std
       open_browser(ui, BrowserMode::BackupFolder);
       return;
     case UiAction::BackUpNow:
-      ui.backups_panel.focus = BackupsFocus::BackUpNow;
-      clear_focus(ui);
-      start_backup(ui);
+      back_up_now(ui, now_ms);
       return;
     case UiAction::CopyDetails:
       clear_focus(ui);
@@ -165,9 +155,8 @@ void dispatch_unguarded(UiState& ui, UiAction action, std::uint32_t payload, std
       return;
     case UiAction::OpenContentSettings:
       // Never under another overlay: the panel would take every key unseen.
-      if (!ui.edit_file_contents || dialog_open(ui)) return;
-      clear_focus(ui);
-      if (ui.hooks.open_content_panel) ui.hooks.open_content_panel(ui, now_ms);
+      if (!ui.edit_file_contents || any_overlay_open(ui)) return;
+      open_content_panel(ui);
       return;
     case UiAction::ToggleEncodingList:
       toggle_encoding_list(ui);

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <sstream>
 
 #include "native_linux/ui/screen_layout.h"
 #include "support/temp_tree.h"
@@ -15,33 +14,16 @@
 namespace tarnwick {
 namespace {
 
+using testing::contains;
 using testing::FakeWorkers;
+using testing::record_frame;
+using testing::RecordedFrame;
 using testing::plan_with;
 using testing::previewed_state;
 using testing::TempDir;
 
 constexpr std::int64_t kNow = 90'000;
 
-struct Frame {
-  std::string dump;
-  std::vector<std::string> regions;
-};
-
-Frame draw(UiState& ui, Size window) {
-  RecordingCanvas canvas;
-  canvas.begin_frame();
-  draw_frame(canvas, ui, window);
-  Frame frame{canvas.dump(), {}};
-  for (const HitRegion& r : canvas.hit_regions()) {
-    std::ostringstream line;
-    line << r.rect.x << ' ' << r.rect.y << ' ' << r.rect.width << ' ' << r.rect.height << " a=" << int{r.action}
-         << " p=" << r.payload;
-    frame.regions.push_back(line.str());
-  }
-  return frame;
-}
-
-bool contains(const std::string& text, std::string_view needle) { return text.find(needle) != std::string::npos; }
 
 // A folder with one sub-folder, one file and one link, open in the browser.
 struct OpenBrowser {
@@ -62,7 +44,7 @@ TEST(BrowserFrame, TargetModeAt850x680) {
   OpenBrowser open(UiAction::BrowseTarget);
   UiState& ui = open.ui;
   dispatch_action(ui, UiAction::BrowserRowClicked, 2, kNow);  // the link
-  Frame frame = draw(ui, Size{850, 680});
+  RecordedFrame frame = record_frame(ui, Size{850, 680});
   EXPECT_EQ(frame.regions, (std::vector<std::string>{
                                "55 83 740 35 a=0 p=5",     // path field
                                "55 129 65 28 a=28 p=0",    // Up
@@ -88,7 +70,7 @@ TEST(BrowserFrame, TargetModeAt850x680) {
   EXPECT_TRUE(contains(dump, "outline 55 171 740 385 #F3F0EF")) << "a row click puts the focus on the list";
 
   dispatch_action(ui, UiAction::BrowserRowClicked, 1, kNow + 1000);
-  frame = draw(ui, Size{850, 680});
+  frame = record_frame(ui, Size{850, 680});
   EXPECT_EQ(frame.regions.back(), "644 596 151 32 a=27 p=0");
   EXPECT_TRUE(contains(frame.dump, "fill 644 596 151 32 #D72B42")) << "primary";
   EXPECT_FALSE(contains(frame.dump, "a=19")) << "only the browser responds";
@@ -100,10 +82,10 @@ TEST(BrowserFrame, TargetModeAt850x680) {
                                           "outline 644 596 151 32 #F3F0EF"};
   for (std::size_t focus = 1; focus < outlines.size(); ++focus) {
     ui.browser.focus = static_cast<BrowserFocus>(focus);
-    EXPECT_TRUE(contains(draw(ui, Size{850, 680}).dump, outlines[focus])) << focus;
+    EXPECT_TRUE(contains(record_frame(ui, Size{850, 680}).dump, outlines[focus])) << focus;
   }
   focus_field(ui, kFieldBrowserPath);
-  const std::string focused = draw(ui, Size{850, 680}).dump;
+  const std::string focused = record_frame(ui, Size{850, 680}).dump;
   for (std::size_t focus = 1; focus < outlines.size(); ++focus) {
     EXPECT_FALSE(contains(focused, outlines[focus])) << "the field shows its own focus";
   }
@@ -113,7 +95,7 @@ TEST(BrowserFrame, BackupModeAt1600x1000) {
   OpenBrowser open(UiAction::BrowseBackupFolder);
   UiState& ui = open.ui;
   ui.browser.message = "Choose an accessible folder to navigate.";
-  const Frame frame = draw(ui, Size{1600, 1000});
+  const RecordedFrame frame = record_frame(ui, Size{1600, 1000});
   EXPECT_EQ(frame.regions, (std::vector<std::string>{
                                "375 198 850 35 a=0 p=5",
                                "375 244 65 28 a=28 p=0",
@@ -143,7 +125,7 @@ TEST(BrowserFrame, RowsScrollAndClipToTheListBox) {
   scroll_at(ui, Size{850, 680}, 400, 100, 3);  // over the buttons, not the list
   EXPECT_EQ(ui.browser.first_row, 3U);
   scroll_at(ui, Size{850, 680}, 400, 300, 300);
-  Frame frame = draw(ui, Size{850, 680});
+  RecordedFrame frame = record_frame(ui, Size{850, 680});
   EXPECT_EQ(ui.browser.first_row, 31U - 14U) << "14 rows fit at 850 x 680";
   EXPECT_EQ(ui.browser.visible_rows, 14U);
   EXPECT_TRUE(contains(frame.dump, "text 65 193 Mono13 #F3F0EF \"       f16\""));  // row 0 is "bad"
@@ -151,7 +133,7 @@ TEST(BrowserFrame, RowsScrollAndClipToTheListBox) {
   EXPECT_TRUE(contains(frame.dump, "fill 790 175 3 364 #30323D")) << "the scroll bar's track";
   scroll_at(ui, Size{850, 680}, 400, 300, -100);
   EXPECT_EQ(ui.browser.first_row, 0U);
-  frame = draw(ui, Size{850, 680});
+  frame = record_frame(ui, Size{850, 680});
   EXPECT_TRUE(contains(frame.dump, "text 65 193 Mono13 #F3F0EF \"       bad\uFFFD\""))
       << "bytes that are not UTF-8 show as U+FFFD";
 }
@@ -163,7 +145,7 @@ TEST(BrowserFrame, TheWheelNeverScrollsWhatLiesUnderTheBrowser) {
   UiState ui = previewed_state(workers, plan_with(200, 0));
   ui.fields[kFieldBackupDestination] = tree.path();
   const Size window{1600, 1000};
-  draw(ui, window);
+  record_frame(ui, window);
   scroll_at(ui, window, 1400, 600, 3);
   ASSERT_EQ(ui.review_scroll, 3) << "the review text lies there";
 
@@ -180,7 +162,7 @@ TEST(BrowserFrame, TheWheelNeverScrollsWhatLiesUnderTheBrowser) {
   scroll_at(ui, window, 1400, 600, 3);
   EXPECT_EQ(ui.confirmation.scroll, 0);
   EXPECT_EQ(ui.review_scroll, 3);
-  const Frame frame = draw(ui, window);
+  const RecordedFrame frame = record_frame(ui, window);
   EXPECT_EQ(frame.regions.front(), "375 198 850 35 a=0 p=5") << "the confirmation's regions are gone";
   EXPECT_EQ(std::count_if(frame.regions.begin(), frame.regions.end(),
                           [](const std::string& r) { return contains(r, "a=24") || contains(r, "a=25"); }),

@@ -219,13 +219,10 @@ TEST(KeyboardConfirmation, ControlReturnOpensNothingWithoutAnApplicablePreview) 
 }
 
 TEST(KeyboardConfirmation, EscapeCancelsAndShortcutsStayBlocked) {
-  int content_opened = 0;
   FakeWorkers workers;
   UiState ui = previewed_state(workers, plan_with(2, 0));
   ui.edit_file_contents = true;
   ui.request_snapshot = build_request(ui);
-  ui.hooks.open_content_panel = [&](UiState&, std::int64_t) { ++content_opened; };
-  ui.hooks.open_backups_panel = [&](UiState&, std::int64_t) { ++content_opened; };
   dispatch_action(ui, UiAction::ApplyReviewedChanges, 0, kNow);
   ASSERT_TRUE(ui.confirmation.open);
   press(ui, control('e'));
@@ -234,12 +231,13 @@ TEST(KeyboardConfirmation, EscapeCancelsAndShortcutsStayBlocked) {
   EXPECT_EQ(ui.confirmation.focus, ConfirmFocus::Destination);
   press(ui, control('e'));
   press(ui, control('b'));
-  EXPECT_EQ(content_opened, 0);
+  EXPECT_FALSE(ui.content_panel.open);
+  EXPECT_FALSE(ui.backups_panel.open);
   press(ui, key(Key::Escape));
   EXPECT_FALSE(ui.confirmation.open);
   EXPECT_TRUE(ui.preview);
   press(ui, letter('E', kModifierControl | kModifierShift));
-  EXPECT_EQ(content_opened, 1);
+  EXPECT_TRUE(ui.content_panel.open);
 }
 
 TEST(KeyboardBackupsPanel, FocusOrderAndActivation) {

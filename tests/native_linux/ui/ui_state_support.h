@@ -1,12 +1,16 @@
 // Test helpers for the screen logic: a worker spawner that keeps the senders so
-// a test decides what each worker reports, small plan builders and key presses.
+// a test decides what each worker reports, small plan builders, recorded
+// frames and key presses.
 #pragma once
 
+#include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/utf8.h"
 #include "native_linux/ui/keyboard.h"
+#include "native_linux/ui/screen_layout.h"
 #include "native_linux/ui/ui_state.h"
 
 namespace tarnwick::testing {
@@ -56,6 +60,29 @@ inline UiState previewed_state(FakeWorkers& workers, PreviewPlan plan) {
   poll_worker(ui);
   return ui;
 }
+
+// One frame through the recording canvas: its dump, and its hit regions as
+// "x y width height a=action p=payload".
+struct RecordedFrame {
+  std::string dump;
+  std::vector<std::string> regions;
+};
+
+inline RecordedFrame record_frame(UiState& ui, Size window) {
+  RecordingCanvas canvas;
+  canvas.begin_frame();
+  draw_frame(canvas, ui, window);
+  RecordedFrame frame{canvas.dump(), {}};
+  for (const HitRegion& r : canvas.hit_regions()) {
+    std::ostringstream line;
+    line << r.rect.x << ' ' << r.rect.y << ' ' << r.rect.width << ' ' << r.rect.height << " a=" << int{r.action}
+         << " p=" << r.payload;
+    frame.regions.push_back(line.str());
+  }
+  return frame;
+}
+
+inline bool contains(std::string_view text, std::string_view needle) { return text.find(needle) != std::string::npos; }
 
 // Key presses as the desktop reports them.
 inline DecodedKey key(Key k, unsigned modifiers = 0, std::string text = {}) {

@@ -263,27 +263,19 @@ TEST(UiStateActions, EveryActionIsIgnoredWhileAWorkerRuns) {
 }
 
 TEST(UiStateActions, OverlayShortcutsNeverOpenUnderAnotherOverlay) {
-  int content_opened = 0;
-  int backups_opened = 0;
   UiState ui;
-  ui.hooks.open_content_panel = [&](UiState& state, std::int64_t) {
-    ++content_opened;
-    state.content_panel.open = true;
-  };
-  ui.hooks.open_backups_panel = [&](UiState&, std::int64_t) { ++backups_opened; };
   dispatch_action(ui, UiAction::OpenContentSettings, 0, kNow);
-  EXPECT_EQ(content_opened, 0) << "edit file contents is off";
+  EXPECT_FALSE(ui.content_panel.open) << "edit file contents is off";
   ui.edit_file_contents = true;
-  for (bool* overlay : {&ui.confirmation.open, &ui.backups_panel.open, &ui.browser.open}) {
+  for (bool* overlay : {&ui.confirmation.open, &ui.backups_panel.open, &ui.browser.open, &ui.content_panel.open}) {
     *overlay = true;
     dispatch_action(ui, UiAction::OpenContentSettings, 0, kNow);
     dispatch_action(ui, UiAction::OpenBackupsPanel, 0, kNow);
+    EXPECT_EQ(ui.content_panel.open + ui.backups_panel.open + ui.browser.open + ui.confirmation.open, 1);
     *overlay = false;
   }
-  EXPECT_EQ(content_opened, 0);
-  EXPECT_EQ(backups_opened, 0);
   dispatch_action(ui, UiAction::OpenContentSettings, 0, kNow);
-  EXPECT_EQ(content_opened, 1);
+  EXPECT_TRUE(ui.content_panel.open);
   EXPECT_TRUE(press_guard_active(ui, kNow + 499));
   EXPECT_FALSE(press_guard_active(ui, kNow + 500));
 }
@@ -418,7 +410,7 @@ TEST(UiStateBackup, BackUpNowRefusesBlanksAndKeepsThePreview) {
   EXPECT_EQ(ui.last_completed_backup, "/b/Tarnwick-backup-1");
   EXPECT_TRUE(compose_confirmation_text(ui)) << "the preview stays applicable";
 
-  dispatch_action(ui, UiAction::BackUpNow, 0, kNow);
+  dispatch_action(ui, UiAction::BackUpNow, 0, kNow + 1000);
   workers.finish(BackupFinished{fail("Backup destination is inside the target.")});
   poll_worker(ui);
   EXPECT_EQ(ui.status->severity, StatusSeverity::Stopped);
