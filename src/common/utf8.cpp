@@ -1,6 +1,7 @@
 // The UTF-8 module: validation, the lossy display form, boundaries and character classes.
 #include "common/utf8.h"
 
+#include "common/memory.h"
 #include "common/utf8_scan.h"
 
 namespace tarnwick {
@@ -21,6 +22,12 @@ bool contains_character(std::string_view text, Test picks) {
 }  // namespace
 
 bool is_valid_utf8(std::string_view bytes) {
+  // Short texts (names, literals) are mostly ASCII and done in a step or two either way.
+  if (bytes.size() >= 64 && cpu_has_avx2()) {
+    return utf8_scan::scan_utf8_avx2(reinterpret_cast<utf8_scan::Bytes>(bytes.data()), bytes.size(),
+                                     utf8_scan::DetectionScreen::Skip)
+        .valid;
+  }
   return utf8_scan::walk_flagged_characters(
       reinterpret_cast<utf8_scan::Bytes>(bytes.data()), bytes.size(),
       [](utf8_scan::Bytes chunk) { return utf8_scan::non_ascii_bytes(chunk); }, [](char32_t) {});

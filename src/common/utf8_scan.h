@@ -63,4 +63,21 @@ bool walk_flagged_characters(Bytes p, std::size_t n, ChunkFlags flags, OnCharact
   return true;
 }
 
+// What one pass over a whole input found: whether it is valid UTF-8 and, when
+// the screen was asked for, whether every character passes the encoding
+// detector's screen (no control below U+0020 other than U+0009..U+000D, nothing
+// in U+007F..U+009F, no noncharacter U+FDD0..U+FDEF or U+xFFFE/U+xFFFF). The
+// screen's answer means nothing for invalid input.
+struct Utf8Verdict {
+  bool valid = false;
+  bool detectable = false;
+};
+
+enum class DetectionScreen : bool { Skip, Apply };
+
+// The AVX2 form of the walk: 32 bytes per step, every byte checked by table
+// lookups on nibbles, with no decoding per character. Only for processors
+// where cpu_has_avx2() holds.
+Utf8Verdict scan_utf8_avx2(Bytes p, std::size_t n, DetectionScreen screen);
+
 }  // namespace tarnwick::utf8_scan

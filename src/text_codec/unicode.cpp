@@ -8,6 +8,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "common/memory.h"
 #include "common/text.h"
 #include "common/utf8.h"
 #include "common/utf8_scan.h"
@@ -150,6 +151,16 @@ Result<std::string> encode_units(std::string_view text, unicode::ByteOrder order
 namespace unicode {
 
 Utf8Class classify_utf8(std::string_view bytes) {
+  if (cpu_has_avx2()) {
+    const utf8_scan::Utf8Verdict verdict = utf8_scan::scan_utf8_avx2(
+        reinterpret_cast<Bytes>(bytes.data()), bytes.size(), utf8_scan::DetectionScreen::Apply);
+    if (!verdict.valid) return Utf8Class::Invalid;
+    return verdict.detectable ? Utf8Class::Detectable : Utf8Class::NotDetectable;
+  }
+  return classify_utf8_by_character(bytes);
+}
+
+Utf8Class classify_utf8_by_character(std::string_view bytes) {
   bool detectable = true;
   const bool valid = utf8_scan::walk_flagged_characters(
       reinterpret_cast<Bytes>(bytes.data()), bytes.size(),

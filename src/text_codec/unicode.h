@@ -14,6 +14,9 @@ enum class Utf8Class { Invalid, Detectable, NotDetectable };
 
 // Validation and the detection screen in one pass: Invalid takes precedence.
 Utf8Class classify_utf8(std::string_view bytes);
+// The same, character by character: the form for processors without AVX2,
+// and the reference the vector form is tested against.
+Utf8Class classify_utf8_by_character(std::string_view bytes);
 
 // The body after any byte-order mark; the result is UTF-8.
 Result<std::string> decode_utf16(std::string_view body, ByteOrder order);
