@@ -26,5 +26,8 @@ bool has_binary_signature(std::string_view bytes);
 // Decoded text is edited as text only when every character is TAB, LF, FF, CR or
 // at least U+0020, and none lies in U+007F..U+009F.
 bool passes_text_screen(std::string_view text);
+// The same screen at most sixteen bytes at a time: the form for processors
+// without AVX2, and the reference the wider form is tested against.
+bool passes_text_screen_narrow(std::string_view text);
 
 }  // namespace tarnwick
