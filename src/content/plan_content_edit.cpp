@@ -90,11 +90,8 @@ Result<ContentEdit> plan_text(const DecodedTextView& decoded, std::string_view f
                               MatchCase match_case) {
   const std::string_view text = decoded.text();
   TextReplacement replaced = TRY(replace_literal_text(text, find, replacement, match_case, kContentOutputLimitBytes));
-  // Every match replaced by identical text leaves nothing to write. That is only
-  // possible when the lengths agree and a match can differ from the find text.
-  const bool may_be_identical =
-      replaced.text.size() == text.size() && (match_case == MatchCase::Ignore || find == replacement);
-  if (replaced.count == 0 || (may_be_identical && replaced.text == text)) return ContentEdit{};
+  // Every match replaced by identical text leaves nothing to write.
+  if (replaced.count == 0 || !replaced.changed) return ContentEdit{};
   const std::uint64_t count = replaced.count;
   ContentEdit edit;
   edit.new_bytes = TRY(encode_like(decoded, std::move(replaced.text), find, replacement));

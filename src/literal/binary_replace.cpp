@@ -1,10 +1,9 @@
 // Raw binary replacement: the two encoded literals and the exact-size byte replacer.
-#include <cstring>
-
+#include "common/memory.h"
 #include "common/text.h"
 #include "literal/byte_search.h"
 #include "literal/literal.h"
-#include "text_codec/buffer.h"
+#include "literal/replaced_output.h"
 
 namespace tarnwick {
 
@@ -34,7 +33,8 @@ Result<ByteReplacement> replace_literal_bytes(std::string_view data, std::string
                                               Resizable resizable) {
   if (find_pattern.empty()) return fail("The encoded binary find pattern is empty.");
   const BytePattern pattern(find_pattern, fold);
-  const std::uint64_t count = pattern.scan(data, [](std::size_t) {});
+  const ScannedMatches matches = scan_matches(pattern, data);
+  const std::uint64_t count = matches.count;
   if (count == 0) return ByteReplacement{};
   if (resizable == Resizable::No && find_pattern.size() != replacement_pattern.size())
     return fail(fixed_width_refusal(find_pattern.size(), replacement_pattern.size(), count));
@@ -49,19 +49,9 @@ Result<ByteReplacement> replace_literal_bytes(std::string_view data, std::string
   std::string output;
   if (!resize_for_overwrite(output, static_cast<std::size_t>(new_length)))
     return fail("Not enough memory for binary replacement.");
-  char* out = output.data();
-  std::size_t copied_up_to = 0;
   // Folded matches may already hold the replacement's very bytes; then nothing changes.
-  bool changed = find_pattern.size() != replacement_pattern.size();
-  pattern.scan(data, [&](std::size_t offset) {
-    std::memcpy(out, data.data() + copied_up_to, offset - copied_up_to);
-    out += offset - copied_up_to;
-    if (!changed) changed = std::memcmp(data.data() + offset, replacement_pattern.data(), replacement_pattern.size()) != 0;
-    std::memcpy(out, replacement_pattern.data(), replacement_pattern.size());
-    out += replacement_pattern.size();
-    copied_up_to = offset + find_pattern.size();
-  });
-  std::memcpy(out, data.data() + copied_up_to, data.size() - copied_up_to);
+  const bool changed = write_replaced(pattern, data, matches, output.data(),
+                                      [replacement_pattern](std::size_t) { return replacement_pattern; });
   if (!changed) return ByteReplacement{};
   return ByteReplacement{std::move(output), count};
 }

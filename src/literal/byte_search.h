@@ -11,9 +11,13 @@
 
 namespace tarnwick {
 
+// How wide the candidate scan may be: the widest this processor runs, or
+// sixteen bytes (the form for processors without AVX2, kept testable on any).
+enum class ScanWidth : bool { Widest, Narrow };
+
 class BytePattern {
  public:
-  BytePattern(std::string_view pattern, FoldAsciiCase fold);
+  BytePattern(std::string_view pattern, FoldAsciiCase fold, ScanWidth width = ScanWidth::Widest);
 
   std::size_t size() const { return pattern_.size(); }
 
@@ -32,7 +36,12 @@ class BytePattern {
   std::basic_string<unsigned char> pattern_;  // folded when folding
   std::vector<std::size_t> failure_;          // prefix function of pattern_
   FoldAsciiCase fold_;
-  bool fold_first_bytes_ = false;  // one of the first two bytes is a letter that folding widens
+  bool wide_ = false;  // the candidate scan runs 32 bytes at a time
+  // The candidate scan compares (byte | letter bit) with the pattern's first
+  // two bytes: the letter bit is 0x20 for a letter when folding, so that both
+  // cases of it compare equal, and 0 otherwise.
+  unsigned char first_letter_bit_ = 0;
+  unsigned char second_letter_bit_ = 0;
 };
 
 template <class OnMatch>

@@ -25,6 +25,10 @@ inline constexpr std::uint64_t kContentOutputLimitBytes = 128ull << 20;
 struct TextReplacement {
   std::string text;
   std::uint64_t count = 0;
+  // Some match was replaced by different bytes. False when every match
+  // already held its replacement (equal texts, or equal but for case when
+  // ignoring case): then the text is unchanged although count is not 0.
+  bool changed = false;
 };
 
 // Leftmost, non-overlapping literal replacement with ASCII-only case folding.

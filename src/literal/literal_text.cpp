@@ -1,9 +1,9 @@
 // The one literal text replacer: leftmost, non-overlapping matches with ASCII-only case folding.
-#include <cstring>
-
+#include "common/memory.h"
 #include "common/text.h"
 #include "literal/byte_search.h"
 #include "literal/literal.h"
+#include "literal/replaced_output.h"
 
 namespace tarnwick {
 
@@ -25,9 +25,10 @@ Result<TextReplacement> replace_literal_text(std::string_view text, std::string_
   // and never fold, so the byte matcher of raw binary replacement serves text too.
   const BytePattern matcher(find, match_case == MatchCase::Ignore ? FoldAsciiCase::Yes : FoldAsciiCase::No);
 
-  // First pass only counts, so that the output is sized once and the limit is
-  // checked before any output memory is taken.
-  const std::uint64_t count = matcher.scan(text, [](std::size_t) {});
+  // The scan counts every match (keeping their offsets), so that the output is
+  // sized once and the limit is checked before any output memory is taken.
+  const ScannedMatches matches = scan_matches(matcher, text);
+  const std::uint64_t count = matches.count;
   if (count == 0) return TextReplacement{std::string(text), 0};
 
   const std::uint64_t removed = saturating_mul(count, find.size());
@@ -39,24 +40,13 @@ Result<TextReplacement> replace_literal_text(std::string_view text, std::string_
     return fail(std::string(kOutputTooLarge));
   }
 
-  std::string result;
-  const std::size_t length = static_cast<std::size_t>(new_length);
-  // The callback returns length, not its size argument: g++ 12 passes the
-  // grown capacity there instead of the requested size.
-  result.resize_and_overwrite(length, [&](char* out, std::size_t) {
-    std::size_t written = 0;
-    std::size_t copied_up_to = 0;
-    matcher.scan(text, [&](std::size_t at) {
-      std::memcpy(out + written, text.data() + copied_up_to, at - copied_up_to);
-      written += at - copied_up_to;
-      if (!replacement.empty()) std::memcpy(out + written, replacement.data(), replacement.size());
-      written += replacement.size();
-      copied_up_to = at + find.size();
-    });
-    std::memcpy(out + written, text.data() + copied_up_to, text.size() - copied_up_to);
-    return length;
-  });
-  return TextReplacement{std::move(result), count};
+  TextReplacement result;
+  // Memory that cannot be had is an output too large for this machine.
+  if (!resize_for_overwrite(result.text, static_cast<std::size_t>(new_length))) return fail(std::string(kOutputTooLarge));
+  result.changed = write_replaced(matcher, text, matches, result.text.data(),
+                                  [replacement](std::size_t) { return replacement; });
+  result.count = count;
+  return result;
 }
 
 LiteralFinder::LiteralFinder(std::string_view find, MatchCase match_case)

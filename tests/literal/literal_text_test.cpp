@@ -4,7 +4,9 @@
 #include <random>
 #include <string>
 
+#include "literal/byte_search.h"
 #include "literal/literal.h"
+#include "literal/replaced_output.h"
 
 namespace tarnwick {
 namespace {
@@ -95,6 +97,7 @@ TEST(ReplaceLiteralText, LeftmostNonOverlappingAndAsciiOnlyFolding) {
     ASSERT_TRUE(result.has_value()) << c.text;
     EXPECT_EQ(result->text, c.expected) << c.text << " / " << c.find;
     EXPECT_EQ(result->count, c.count) << c.text << " / " << c.find;
+    EXPECT_EQ(result->changed, result->text != c.text) << c.text << " / " << c.find;
   }
 }
 
@@ -118,6 +121,57 @@ TEST(ReplaceLiteralText, StaysLinearOnAdversarialText) {
     const auto result = replace_literal_text(text, find, "x", match_case, 128u << 20);
     ASSERT_TRUE(result.has_value());
     EXPECT_EQ(result->count, 0u);
+  }
+}
+
+std::vector<std::size_t> reference_offsets(const std::string& text, const std::string& find, MatchCase match_case) {
+  std::vector<std::size_t> offsets;
+  for (std::size_t i = 0; i + find.size() <= text.size();) {
+    bool match = true;
+    for (std::size_t k = 0; match && k < find.size(); ++k)
+      match = match_case == MatchCase::Exact ? text[i + k] == find[k] : fold(text[i + k]) == fold(find[k]);
+    if (!match) {
+      ++i;
+      continue;
+    }
+    offsets.push_back(i);
+    i += find.size();
+  }
+  return offsets;
+}
+
+// Texts long enough for several 32-byte steps of the candidate scan, with
+// matches at every distance from a step's edge: the 32-byte and the 16-byte
+// scans find exactly the reference's matches, and an output built from kept
+// offsets, from some of them, or from none, is the reference's text.
+TEST(ReplaceLiteralText, WideAndNarrowScansAndEveryBuildAgreeWithReference) {
+  std::mt19937 random(3232);
+  const std::string alphabets[] = {"ab", "aAbB", "xyz\x01\xff-", "nNeEdl "};
+  for (int round = 0; round < 4000; ++round) {
+    const std::string& alphabet = alphabets[round % 4];
+    const std::string text = random_text(random, alphabet, 300);
+    const std::string find = random_text(random, alphabet, round % 3 == 0 ? 1 : 6, 1);
+    const std::string replacement = random_text(random, alphabet, 3);
+    const MatchCase match_case = round % 2 == 0 ? MatchCase::Exact : MatchCase::Ignore;
+    const FoldAsciiCase fold_case = match_case == MatchCase::Ignore ? FoldAsciiCase::Yes : FoldAsciiCase::No;
+    const std::vector<std::size_t> expected = reference_offsets(text, find, match_case);
+    for (const ScanWidth width : {ScanWidth::Widest, ScanWidth::Narrow}) {
+      const BytePattern pattern(find, fold_case, width);
+      std::vector<std::size_t> found;
+      pattern.scan(text, [&](std::size_t at) { found.push_back(at); });
+      ASSERT_EQ(found, expected) << text << " / " << find;
+    }
+    const BytePattern pattern(find, fold_case);
+    const std::string reference = reference_replace(text, find, replacement, match_case).text;
+    for (const std::size_t max_kept : {std::size_t{0}, std::size_t{1}, std::size_t{3}, kMaxKeptMatches}) {
+      const ScannedMatches matches = scan_matches(pattern, text, max_kept);
+      ASSERT_EQ(matches.count, expected.size());
+      std::string output(reference.size(), '\0');
+      const bool changed = write_replaced(pattern, text, matches, output.data(),
+                                          [&](std::size_t) { return std::string_view(replacement); });
+      ASSERT_EQ(output, reference) << text << " / " << find << " keeping " << max_kept;
+      ASSERT_EQ(changed, reference != text) << text << " / " << find;
+    }
   }
 }
 
