@@ -18,6 +18,9 @@ namespace tarnwick::utf8_scan {
 
 namespace {
 
+// Every helper is folded into the scan loop, so the tables stay in registers.
+#define TARNWICK_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
+
 constexpr std::size_t kStep = 32;
 constexpr std::size_t kBehind = 3;  // bytes before a step that its checks read
 
@@ -33,25 +36,25 @@ constexpr char kOverlong4 = 1 << 6;    // F0 80..8F
 constexpr char kTwoConts = static_cast<char>(1 << 7);  // a continuation, then one (fine inside 3- and 4-byte characters)
 constexpr char kCarry = kTooShort | kTooLong | kTwoConts;  // kinds that do not depend on the low nibble
 
-__attribute__((target("avx2"))) __m256i table(char b0, char b1, char b2, char b3, char b4, char b5, char b6,
+TARNWICK_AVX2_INLINE __m256i table(char b0, char b1, char b2, char b3, char b4, char b5, char b6,
                                               char b7, char b8, char b9, char b10, char b11, char b12, char b13,
                                               char b14, char b15) {
   return _mm256_setr_epi8(b0, b1, b2, b3, b4, b5, b6, b7, b8, b9, b10, b11, b12, b13, b14, b15, b0, b1, b2, b3,
                           b4, b5, b6, b7, b8, b9, b10, b11, b12, b13, b14, b15);
 }
 
-__attribute__((target("avx2"))) __m256i byte(int value) { return _mm256_set1_epi8(static_cast<char>(value)); }
+TARNWICK_AVX2_INLINE __m256i byte(int value) { return _mm256_set1_epi8(static_cast<char>(value)); }
 
-__attribute__((target("avx2"))) __m256i high_nibbles(__m256i v) {
+TARNWICK_AVX2_INLINE __m256i high_nibbles(__m256i v) {
   return _mm256_and_si256(_mm256_srli_epi16(v, 4), byte(0x0F));
 }
 
-__attribute__((target("avx2"))) __m256i load(Bytes at) {
+TARNWICK_AVX2_INLINE __m256i load(Bytes at) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
 }
 
 // Unsigned a <= b for every byte.
-__attribute__((target("avx2"))) __m256i at_most(__m256i a, __m256i b) {
+TARNWICK_AVX2_INLINE __m256i at_most(__m256i a, __m256i b) {
   return _mm256_cmpeq_epi8(_mm256_min_epu8(a, b), a);
 }
 
@@ -59,7 +62,7 @@ struct Tables {
   __m256i previous_high, previous_low, current_high;
 };
 
-__attribute__((target("avx2"))) Tables make_tables() {
+TARNWICK_AVX2_INLINE Tables make_tables() {
   const char lead4 = kTooShort | kTooLarge | kTooLarge1000 | kOverlong4;
   const char large = kCarry | kTooLarge | kTooLarge1000;
   const char cont_80 = kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 | kOverlong4;
@@ -76,7 +79,7 @@ __attribute__((target("avx2"))) Tables make_tables() {
 }
 
 // Nonzero bytes where the 32 bytes at `at` (with the three before) break UTF-8.
-__attribute__((target("avx2"))) __m256i step_errors(const Tables& tables, __m256i current, __m256i previous1,
+TARNWICK_AVX2_INLINE __m256i step_errors(const Tables& tables, __m256i current, __m256i previous1,
                                                     __m256i previous2, __m256i previous3) {
   const __m256i kinds = _mm256_and_si256(
       _mm256_and_si256(_mm256_shuffle_epi8(tables.previous_high, high_nibbles(previous1)),
@@ -90,13 +93,19 @@ __attribute__((target("avx2"))) __m256i step_errors(const Tables& tables, __m256
   return _mm256_xor_si256(required, kinds);
 }
 
-// Nonzero bytes that end a character the detection screen refuses, assuming valid UTF-8.
-__attribute__((target("avx2"))) __m256i step_undetectable(__m256i current, __m256i previous1, __m256i previous2,
-                                                          __m256i previous3) {
+// Nonzero bytes that are controls the detection screen refuses: below 20
+// other than 09..0D, and 7F.
+TARNWICK_AVX2_INLINE __m256i refused_ascii(__m256i current) {
   // Signed compares: bytes from 80 up are negative and no control.
   const __m256i control = _mm256_and_si256(_mm256_cmpgt_epi8(byte(0x20), current), _mm256_cmpgt_epi8(current, byte(-1)));
   const __m256i spacing = _mm256_and_si256(_mm256_cmpgt_epi8(current, byte(0x08)), _mm256_cmpgt_epi8(byte(0x0E), current));
-  const __m256i ascii = _mm256_or_si256(_mm256_andnot_si256(spacing, control), _mm256_cmpeq_epi8(current, byte(0x7F)));
+  return _mm256_or_si256(_mm256_andnot_si256(spacing, control), _mm256_cmpeq_epi8(current, byte(0x7F)));
+}
+
+// Nonzero bytes that end a character above U+007F the detection screen
+// refuses, assuming valid UTF-8.
+TARNWICK_AVX2_INLINE __m256i refused_multibyte(__m256i current, __m256i previous1, __m256i previous2,
+                                               __m256i previous3) {
   // U+0080..U+009F: C2 80..C2 9F.
   const __m256i c1 = _mm256_and_si256(_mm256_cmpeq_epi8(previous1, byte(0xC2)), at_most(current, byte(0x9F)));
   // U+FDD0..U+FDEF: EF B7 90..EF B7 AF.
@@ -112,20 +121,33 @@ __attribute__((target("avx2"))) __m256i step_undetectable(__m256i current, __m25
   const __m256i ffff = _mm256_and_si256(
       _mm256_and_si256(_mm256_cmpeq_epi8(previous1, byte(0xBF)), at_most(byte(0xBE), current)),
       _mm256_or_si256(plane0, other_planes));
-  return _mm256_or_si256(_mm256_or_si256(ascii, c1), _mm256_or_si256(fdd0, ffff));
+  return _mm256_or_si256(c1, _mm256_or_si256(fdd0, ffff));
+}
+
+// Every refused character above U+007F starts with C2, EF or a 4-byte lead;
+// most text has none of them, and its steps skip the closer look.
+TARNWICK_AVX2_INLINE bool may_hold_refused_multibyte(__m256i previous1, __m256i previous2, __m256i previous3) {
+  const __m256i leads = _mm256_or_si256(
+      _mm256_or_si256(_mm256_cmpeq_epi8(previous1, byte(0xC2)), _mm256_cmpeq_epi8(previous2, byte(0xEF))),
+      at_most(byte(0xF0), previous3));
+  return !_mm256_testz_si256(leads, leads);
 }
 
 // One step over at[-3 .. 31]; false when the bytes break UTF-8.
-__attribute__((target("avx2"))) bool check_step(const Tables& tables, Bytes at, DetectionScreen screen,
-                                                __m256i& undetectable) {
+TARNWICK_AVX2_INLINE bool check_step(const Tables& tables, Bytes at, DetectionScreen screen,
+                                     __m256i& undetectable) {
   const __m256i current = load(at);
+  const __m256i previous3 = load(at - 3);
+  const bool screened = screen == DetectionScreen::Apply;
+  if (screened) undetectable = _mm256_or_si256(undetectable, refused_ascii(current));
+  // at[-3 .. 31] all ASCII: nothing to validate.
+  if (_mm256_movemask_epi8(_mm256_or_si256(current, previous3)) == 0) return true;
   const __m256i previous1 = load(at - 1);
   const __m256i previous2 = load(at - 2);
-  const __m256i previous3 = load(at - 3);
   const __m256i errors = step_errors(tables, current, previous1, previous2, previous3);
   if (!_mm256_testz_si256(errors, errors)) return false;
-  if (screen == DetectionScreen::Apply)
-    undetectable = _mm256_or_si256(undetectable, step_undetectable(current, previous1, previous2, previous3));
+  if (screened && may_hold_refused_multibyte(previous1, previous2, previous3))
+    undetectable = _mm256_or_si256(undetectable, refused_multibyte(current, previous1, previous2, previous3));
   return true;
 }
 

@@ -27,6 +27,13 @@ std::string text_summary(const DecodedTextView& decoded) {
          (decoded.had_byte_order_mark ? " · BOM preserved" : "");
 }
 
+// Auto returns only text that passed the detector's screen, which refuses all
+// the text screen refuses but the vertical tab: that one byte is left to find.
+bool passes_screen(const DecodedTextView& decoded, EncodingChoice choice) {
+  if (choice.kind == EncodingKind::Auto) return decoded.text().find('\v') == std::string_view::npos;
+  return passes_text_screen(decoded.text());
+}
+
 Result<ContentEdit> plan_game_resource(std::string_view path, std::string_view bytes, std::string_view find,
                                        std::string_view replacement, MatchCase match_case,
                                        const ContentOptions& options) {
@@ -126,7 +133,7 @@ Result<ContentEdit> plan_content_edit(std::string_view path, std::string_view by
   if (!has_binary_signature(bytes)) {
     // The decoder's own message is dropped: data that is not text is binary here.
     const auto decoded = decode_text_view(bytes, options.encoding);
-    if (decoded && passes_text_screen(decoded->text())) return plan_text(*decoded, find, replacement, match_case);
+    if (decoded && passes_screen(*decoded, options.encoding)) return plan_text(*decoded, find, replacement, match_case);
   }
   if (options.mode == ContentMode::TextAndBinary)
     return plan_raw_binary(path, bytes, find, replacement, match_case, options);

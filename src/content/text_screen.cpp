@@ -33,10 +33,10 @@ unsigned suspicious_bytes(const unsigned char* chunk) {
 #endif
 
 #if defined(__x86_64__)
-__attribute__((target("avx2"))) __m256i screen_byte(int value) { return _mm256_set1_epi8(static_cast<char>(value)); }
+__attribute__((target("avx2"), always_inline)) inline __m256i screen_byte(int value) { return _mm256_set1_epi8(static_cast<char>(value)); }
 
 // Nonzero bytes that fail the screen among the 32 at `at`; reads one byte more.
-__attribute__((target("avx2"))) __m256i failing_bytes(const unsigned char* at) {
+__attribute__((target("avx2"), always_inline)) inline __m256i failing_bytes(const unsigned char* at) {
   const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
   const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
   // Signed compares: bytes from 80 up are negative and no control.
