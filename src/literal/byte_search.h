@@ -1,7 +1,7 @@
 // Leftmost, non-overlapping search for one byte pattern, optionally folding ASCII
 // A-Z to a-z bytewise: a Knuth-Morris-Pratt automaton that skips ahead with a
-// vectorised scan for the pattern's first and last bytes whenever it is in its
-// start state.
+// vectorised scan for the pattern's two least common bytes whenever it is in
+// its start state.
 #pragma once
 
 #include <cstdint>
@@ -30,21 +30,26 @@ class BytePattern {
   unsigned char fold_byte(unsigned char byte) const {
     return fold_ == FoldAsciiCase::Yes && byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte + 0x20) : byte;
   }
-  // First offset at or after from where a match can begin (its first and last
-  // bytes agree), or data.size() when there is none. The first and last bytes
-  // are far less often found together than two neighbours (which tend to
-  // come in pairs, as "ne" in English).
+  // First offset at or after from where a match can begin (the pattern's two
+  // rare bytes agree at their offsets), or data.size() when there is none.
   std::size_t next_candidate(const unsigned char* data, std::size_t size, std::size_t from) const;
 
   std::basic_string<unsigned char> pattern_;  // folded when folding
   std::vector<std::size_t> failure_;          // prefix function of pattern_
   FoldAsciiCase fold_;
   bool wide_ = false;  // the candidate scan runs 32 bytes at a time
-  // The candidate scan compares (byte | letter bit) with the pattern's first
-  // and last bytes: the letter bit is 0x20 for a letter when folding, so that
-  // both cases of it compare equal, and 0 otherwise.
-  unsigned char first_letter_bit_ = 0;
-  unsigned char last_letter_bit_ = 0;
+  void choose_rare_bytes();
+
+  // The two bytes of the pattern least common in text and data (the same
+  // one twice for a one-byte pattern), which the candidate scan looks for
+  // together. It compares (data byte | letter bit) with them: the letter bit
+  // is 0x20 for a letter when folding, so that both cases compare equal, and
+  // 0 otherwise.
+  struct RareBytes {
+    std::size_t first_offset = 0, second_offset = 0;
+    unsigned char first_letter_bit = 0, second_letter_bit = 0;
+  };
+  RareBytes rare_;
 };
 
 template <class OnMatch>
