@@ -32,6 +32,12 @@ bool resize_for_overwrite(std::string& buffer, std::size_t size) {
   });
 }
 
+bool reserve_large(std::string& buffer, std::size_t capacity) {
+  if (!try_reserve(buffer, capacity)) return false;
+  advise_huge_pages(buffer.data() + buffer.size(), buffer.capacity() - buffer.size());
+  return true;
+}
+
 bool cpu_has_avx2() {
   static const bool supported = [] {
 #if defined(__x86_64__) || defined(__i386__)

@@ -22,6 +22,10 @@ void advise_huge_pages(void* data, std::size_t size);
 // advising huge pages for a large buffer; false when the memory cannot be had.
 [[nodiscard]] bool resize_for_overwrite(std::string& buffer, std::size_t size);
 
+// Fallible reservation that advises huge pages for the capacity beyond the
+// current contents, before anything is written there.
+[[nodiscard]] bool reserve_large(std::string& buffer, std::size_t capacity);
+
 // Whether this processor runs AVX2 code; the scanners choose their width once.
 bool cpu_has_avx2();
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "common/fs.h"
+#include "common/memory.h"
 #include "common/text.h"
 #include "engine/limits.h"
 #include "engine/name_rules.h"
@@ -102,6 +103,7 @@ Result<std::string> read_file_bounded(const std::string& path, std::uint64_t lim
   std::string data;
   Result<std::size_t> filled = 0;
   data.resize_and_overwrite(capacity, [&](char* buffer, std::size_t) {
+    advise_huge_pages(buffer, capacity);
     filled = read_into(file->get(), buffer, capacity, path);
     return filled ? *filled : 0;
   });

@@ -6,6 +6,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "common/memory.h"
 #include "common/text.h"
 #include "common/utf8.h"
 #include "resource/deflate/deflate.h"
@@ -153,7 +154,7 @@ Result<std::string> assemble_rsc7(const Rsc7Resource& resource, std::string_view
   const std::uint64_t stream_limit = fixed_bytes >= kMaxOutputFileBytes ? 0 : kMaxOutputFileBytes - fixed_bytes;
   const std::string stream = TRY(deflate_bounded(new_decoded, stream_limit));
   std::string file;
-  if (!try_reserve(file, kRsc7HeaderBytes + stream.size() + resource.trailing.size())) {
+  if (!reserve_large(file, kRsc7HeaderBytes + stream.size() + resource.trailing.size())) {
     return fail("Cannot reserve memory for the re-assembled RSC7 resource.");
   }
   file += resource.header;

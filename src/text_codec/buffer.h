@@ -10,7 +10,7 @@ namespace tarnwick {
 
 // Resizes with zero-filled new bytes; false when the memory cannot be had.
 [[nodiscard]] inline bool resize_zero_filled(std::string& buffer, std::size_t size) {
-  return try_allocate([&] { buffer.resize(size); });
+  return reserve_large(buffer, size) && try_allocate([&] { buffer.resize(size); });
 }
 
 }  // namespace tarnwick

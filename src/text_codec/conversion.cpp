@@ -1,6 +1,7 @@
 // decode_text and encode_text: Auto detection and exact, round-trip-checked conversion.
 #include <cstring>
 
+#include "common/memory.h"
 #include "common/utf8.h"
 #include "text_codec/codec_messages.h"
 #include "text_codec/text_codec.h"
@@ -128,7 +129,7 @@ Result<std::string> encode_unicode(std::string_view text, EncodingKind kind, Byt
   if (!is_valid_utf8(text)) return fail(codec_text::kInvalidUtf8);
   if (written_mark.size() + text.size() > kTextConversionLimitBytes) return fail(codec_text::kTooLarge);
   std::string bytes;
-  bytes.reserve(written_mark.size() + text.size());
+  if (!reserve_large(bytes, written_mark.size() + text.size())) return fail(codec_text::kNoMemory);
   bytes.append(written_mark).append(text);
   return bytes;
 }
@@ -156,7 +157,13 @@ Result<DecodedTextView> decode_text_view(std::string_view bytes, EncodingChoice 
 
 Result<DecodedText> decode_text(std::string_view bytes, EncodingChoice choice) {
   DecodedTextView view = TRY(decode_text_view(bytes, choice));
-  std::string text = view.converted ? std::move(*view.converted) : std::string(view.unconverted);
+  std::string text;
+  if (view.converted) {
+    text = std::move(*view.converted);
+  } else {
+    if (!reserve_large(text, view.unconverted.size())) return fail(codec_text::kNoMemory);
+    text.assign(view.unconverted);
+  }
   return DecodedText{std::move(text), view.encoding, view.had_byte_order_mark};
 }
 

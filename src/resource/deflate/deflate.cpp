@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/memory.h"
 #include "common/text.h"
 #include "common/types.h"
 #include "resource/deflate/bit_writer.h"
@@ -278,6 +279,7 @@ Result<std::string> compressed_pass(std::string_view input, std::uint64_t cap) {
   bool exceeded = false;
   const bool allocated = try_allocate([&] {
     output.resize_and_overwrite(static_cast<std::size_t>(cap), [&](char* data, std::size_t) {
+      advise_huge_pages(data, static_cast<std::size_t>(cap));
       BitWriter writer(data, static_cast<std::size_t>(cap));
       LazyEncoder(input, *memory, writer).run();
       exceeded = writer.exceeded();
@@ -293,6 +295,7 @@ Result<std::string> stored_form(std::string_view input, std::uint64_t size) {
   std::string output;
   const bool allocated = try_allocate([&] {
     output.resize_and_overwrite(static_cast<std::size_t>(size), [&](char* data, std::size_t) {
+      advise_huge_pages(data, static_cast<std::size_t>(size));
       std::size_t written = 0;
       std::size_t offset = 0;
       do {

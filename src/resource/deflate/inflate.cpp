@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/memory.h"
 #include "common/text.h"
 #include "resource/deflate/deflate.h"
 #include "common/types.h"
@@ -520,6 +521,7 @@ std::expected<Inflated, InflateFailure> inflate_raw_with_fault(std::string_view 
   Fault fault = Fault::None;
   const bool allocated = try_allocate([&] {
     result.bytes.resize_and_overwrite(static_cast<std::size_t>(room), [&](char* data, std::size_t capacity) {
+      advise_huge_pages(data, capacity);
       Output output(data, capacity, output_limit);
       fault = inflate_blocks(reader, output);
       return fault == Fault::None ? output.length() : 0;

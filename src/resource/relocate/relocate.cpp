@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/memory.h"
 #include "common/text.h"
 
 namespace tarnwick {
@@ -419,8 +420,8 @@ Result<RelocatedResource> relocate_resource_names(const Rsc7Resource& resource, 
   const std::uint64_t planned = planned_system_end(graph, resource.system_size);
   const std::uint64_t planned_pages =
       planned == resource.system_size ? planned : std::max(kMinRelocatedSystemBytes, std::bit_ceil(planned));
-  if (!try_reserve(result.decoded,
-                   std::min(saturating_add(planned_pages, resource.graphics_size), kRsc7DecodedLimitBytes)))
+  if (!reserve_large(result.decoded,
+                     std::min(saturating_add(planned_pages, resource.graphics_size), kRsc7DecodedLimitBytes)))
     return fail("Not enough memory for bounded resource relocation.");
   result.decoded.assign(system);
   TrackedBuffer buffer(result.decoded);
@@ -439,7 +440,7 @@ Result<RelocatedResource> relocate_resource_names(const Rsc7Resource& resource, 
     const auto shift = static_cast<std::uint32_t>(std::countr_zero(new_system_size) - kMinPageShift);
     result.new_system_flags = (resource.system_flags & kKeptFlagBits) | kOneSixteenBasePage | shift;
   }
-  if (!try_reserve(result.decoded, new_system_size + resource.graphics_size))
+  if (!reserve_large(result.decoded, new_system_size + resource.graphics_size))
     return fail("Not enough memory for bounded resource page storage.");
   buffer.grow(new_system_size);
   result.decoded.append(std::string_view(resource.decoded).substr(resource.system_size, resource.graphics_size));
