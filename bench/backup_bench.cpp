@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "backup/backup.h"
+#include "peer_ratios.h"
 
 namespace {
 
@@ -164,7 +165,7 @@ int main(int argc, char** argv) {
   if (::mkdtemp(buffer.data()) == nullptr) return 1;
   bench_root = buffer.data();
   make_trees();
-  benchmark::RunSpecifiedBenchmarks();
+  bench_support::run_and_print_ratios({{}, {"ratio_rsync", "ratio_cp_diff"}});
   benchmark::Shutdown();
   std::filesystem::remove_all(bench_root);
   return 0;

@@ -18,6 +18,7 @@
 #include "resource/resource.h"
 #include "resource/rsc7.h"
 #include "resource/deflate/zlib_oracle.h"
+#include "peer_ratios.h"
 
 namespace {
 
@@ -241,4 +242,15 @@ BENCHMARK_CAPTURE(deflate_zlib, level1, 1)->Arg(0)->Arg(1)->Arg(2)->Unit(benchma
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  bench_support::RatioReport report;
+  for (const char* corpus : {"0", "1", "2"}) {
+    const std::string arg = std::string("/") + corpus;
+    report.pairs.push_back({"inflate_own" + arg, "inflate_zlib" + arg, bench_support::Measure::CpuTime});
+    report.pairs.push_back({"deflate_own" + arg, "deflate_zlib/level6" + arg, bench_support::Measure::CpuTime});
+  }
+  bench_support::run_and_print_ratios(report);
+  benchmark::Shutdown();
+  return 0;
+}

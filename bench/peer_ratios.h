@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <map>
 #include <string>
@@ -28,6 +30,9 @@ struct RatioReport {
 
 class CollectingReporter : public benchmark::ConsoleReporter {
  public:
+  // Colours only on a terminal: a saved run is plain text.
+  CollectingReporter() : ConsoleReporter(::isatty(1) != 0 ? OO_ColorTabular : OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
@@ -38,6 +43,7 @@ class CollectingReporter : public benchmark::ConsoleReporter {
   }
 
   void print_ratios(const RatioReport& report) const {
+    if (times_.empty()) return;  // nothing ran (listed, or filtered out)
     std::printf("\nRatios to peers, same run (ours / peer; below 1 is faster):\n");
     for (const std::string& wanted : report.counters) {
       for (const CounterValue& counter : counters_) {

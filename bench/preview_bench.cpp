@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "engine/engine.h"
+#include "peer_ratios.h"
 
 extern char** environ;
 
@@ -188,7 +189,7 @@ BENCHMARK(BM_PreviewContent)->UseManualTime()->Unit(benchmark::kMillisecond)->Mi
 int main(int argc, char** argv) {
   generate_tree();
   benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
+  bench_support::run_and_print_ratios({{}, {"ratio_to_bare_walk", "ratio_to_ripgrep"}});
   benchmark::Shutdown();
   std::filesystem::remove_all(std::filesystem::path(tree_root()).parent_path());
   return 0;

@@ -29,6 +29,7 @@
 #include "resource/rsc7.h"
 #include "resource/deflate/zlib_oracle.h"
 #include "support_rsc7_builder.h"
+#include "peer_ratios.h"
 
 namespace {
 
@@ -286,7 +287,7 @@ BENCHMARK(BM_PeakMemory)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterati
 int main(int argc, char** argv) {
   if (argc == 6 && std::strcmp(argv[1], "--peak-child") == 0) return measure_peak(argv[2], argv[3], argv[4], argv[5]);
   benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
+  bench_support::run_and_print_ratios({{}, {"ratio_to_zlib"}});
   benchmark::Shutdown();
   return 0;
 }
