@@ -44,4 +44,18 @@ Result<ContentEdit> plan_content_edit(std::string_view path, std::string_view by
                                       std::string_view replacement, MatchCase match_case,
                                       const ContentOptions& options);
 
+// Buffers that one preview lends to the plan of every file in turn: the texts
+// made on the way (decoded from the file's encoding, replaced before being
+// encoded back), which no plan keeps. Memory touched before fills faster than
+// fresh memory, whose every page faults on its first write.
+struct ContentScratch {
+  std::string decoded;
+  std::string replaced;
+};
+
+// The same, with the preview's scratch buffers.
+Result<ContentEdit> plan_content_edit(std::string_view path, std::string_view bytes, std::string_view find,
+                                      std::string_view replacement, MatchCase match_case,
+                                      const ContentOptions& options, ContentScratch& scratch);
+
 }  // namespace tarnwick

@@ -82,26 +82,38 @@ Result<ContentEdit> plan_raw_binary(std::string_view path, std::string_view byte
   return edit;
 }
 
-Result<std::string> encode_like(const DecodedTextView& decoded, std::string&& text, std::string_view find,
-                                std::string_view replacement) {
-  // A valid UTF-8 find only ever matches whole characters of valid text, so with
-  // valid literals the new text is valid UTF-8 already and is its own encoding.
-  if (decoded.encoding.kind == EncodingKind::Utf8 && !decoded.had_byte_order_mark && is_valid_utf8(find) &&
-      is_valid_utf8(replacement))
-    return std::move(text);
-  return encode_text(text, decoded.encoding.kind, decoded.encoding.code_page,
-                     decoded.had_byte_order_mark ? ByteOrderMark::Write : ByteOrderMark::Omit);
+// A valid UTF-8 find only ever matches whole characters of valid text, so with
+// valid literals the new text is valid UTF-8 already and is its own encoding.
+bool new_text_is_its_encoding(const DecodedTextView& decoded, std::string_view find, std::string_view replacement) {
+  return decoded.encoding.kind == EncodingKind::Utf8 && !decoded.had_byte_order_mark && is_valid_utf8(find) &&
+         is_valid_utf8(replacement);
 }
 
 Result<ContentEdit> plan_text(const DecodedTextView& decoded, std::string_view find, std::string_view replacement,
-                              MatchCase match_case) {
+                              MatchCase match_case, ContentScratch& scratch) {
   const std::string_view text = decoded.text();
-  TextReplacement replaced = TRY(replace_literal_text(text, find, replacement, match_case, kContentOutputLimitBytes));
+  const bool own_encoding = new_text_is_its_encoding(decoded, find, replacement);
+  // The new text goes into the plan as it is, or only on the way to its
+  // encoding: only then may it use the scratch memory (the plan must not keep
+  // a large buffer for a small file).
+  TextReplacement replaced = TRY(replace_literal_text(
+      text, find, replacement, match_case, kContentOutputLimitBytes,
+      ReplacementMemory{own_encoding ? nullptr : &scratch.replaced, UnmatchedText::Omitted}));
   // Every match replaced by identical text leaves nothing to write.
-  if (replaced.count == 0 || !replaced.changed) return ContentEdit{};
+  if (replaced.count == 0 || !replaced.changed) {
+    if (!own_encoding) scratch.replaced = std::move(replaced.text);
+    return ContentEdit{};
+  }
   const std::uint64_t count = replaced.count;
   ContentEdit edit;
-  edit.new_bytes = TRY(encode_like(decoded, std::move(replaced.text), find, replacement));
+  if (own_encoding) {
+    edit.new_bytes = std::move(replaced.text);
+  } else {
+    auto encoded = encode_text(replaced.text, decoded.encoding.kind, decoded.encoding.code_page,
+                               decoded.had_byte_order_mark ? ByteOrderMark::Write : ByteOrderMark::Omit);
+    scratch.replaced = std::move(replaced.text);
+    edit.new_bytes = TRY(std::move(encoded));
+  }
   edit.summary = text_summary(decoded);
   edit.match_count = count;
   return edit;
@@ -116,6 +128,13 @@ std::uint64_t content_input_limit(ContentMode mode) {
 Result<ContentEdit> plan_content_edit(std::string_view path, std::string_view bytes, std::string_view find,
                                       std::string_view replacement, MatchCase match_case,
                                       const ContentOptions& options) {
+  ContentScratch scratch;
+  return plan_content_edit(path, bytes, find, replacement, match_case, options, scratch);
+}
+
+Result<ContentEdit> plan_content_edit(std::string_view path, std::string_view bytes, std::string_view find,
+                                      std::string_view replacement, MatchCase match_case,
+                                      const ContentOptions& options, ContentScratch& scratch) {
   if (find.empty()) return fail("Find text cannot be empty.");
   const std::uint64_t limit = content_input_limit(options.mode);
   if (bytes.size() > limit)
@@ -132,8 +151,14 @@ Result<ContentEdit> plan_content_edit(std::string_view path, std::string_view by
 
   if (!has_binary_signature(bytes)) {
     // The decoder's own message is dropped: data that is not text is binary here.
-    const auto decoded = decode_text_view(bytes, options.encoding);
-    if (decoded && passes_screen(*decoded, options.encoding)) return plan_text(*decoded, find, replacement, match_case);
+    auto decoded = decode_text_view(bytes, options.encoding, &scratch.decoded);
+    if (decoded && passes_screen(*decoded, options.encoding)) {
+      auto edit = plan_text(*decoded, find, replacement, match_case, scratch);
+      // No plan keeps the decoded text: its memory serves the next file.
+      if (decoded->converted) scratch.decoded = std::move(*decoded->converted);
+      return edit;
+    }
+    if (decoded && decoded->converted) scratch.decoded = std::move(*decoded->converted);
   }
   if (options.mode == ContentMode::TextAndBinary)
     return plan_raw_binary(path, bytes, find, replacement, match_case, options);

@@ -218,7 +218,8 @@ class PreviewWalk {
       return fail(std::string(limits::kContentTransactionTooLarge));
     }
     std::string bytes = TRY(read_file_bounded(path, limit));
-    auto edit = plan_content_edit(path, bytes, request_.find, request_.replacement, match_case_, content_options_);
+    auto edit =
+        plan_content_edit(path, bytes, request_.find, request_.replacement, match_case_, content_options_, scratch_);
     if (!edit) return fail(path_form("Cannot prepare content replacement", edit.error(), path));
     std::uint64_t retained = 0;
     const std::uint64_t new_length = edit->new_bytes ? edit->new_bytes->size() : 0;
@@ -309,6 +310,7 @@ class PreviewWalk {
   const MatchCase match_case_;
   const LiteralFinder finder_;  // most names hold no match: they need no replacement
   const ContentOptions content_options_;
+  ContentScratch scratch_;  // lent to every file's content plan in turn
   PreviewPlan plan_;
   std::vector<Pending> stack_;
   RenameMap renamed_folders_;  // only folders can be ancestors of another entry

@@ -31,10 +31,21 @@ struct TextReplacement {
   bool changed = false;
 };
 
+enum class UnmatchedText : bool { Copied, Omitted };
+
+// What a caller of replace_literal_text that handles large texts can spare.
+struct ReplacementMemory {
+  // A buffer whose memory the new text is built in when there is a match
+  // (the string is left empty then), instead of fresh memory.
+  std::string* lent = nullptr;
+  // Omitted: a text without a match comes back empty (count 0) rather than copied.
+  UnmatchedText unmatched = UnmatchedText::Copied;
+};
+
 // Leftmost, non-overlapping literal replacement with ASCII-only case folding.
 Result<TextReplacement> replace_literal_text(std::string_view text, std::string_view find,
                                              std::string_view replacement, MatchCase match_case,
-                                             std::uint64_t output_limit);
+                                             std::uint64_t output_limit, ReplacementMemory memory = {});
 
 class BytePattern;
 // A find text prepared once for many short texts, such as every name of a

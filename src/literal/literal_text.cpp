@@ -18,9 +18,12 @@ constexpr std::string_view kOutputTooLarge =
 
 Result<TextReplacement> replace_literal_text(std::string_view text, std::string_view find,
                                              std::string_view replacement, MatchCase match_case,
-                                             std::uint64_t output_limit) {
+                                             std::uint64_t output_limit, ReplacementMemory memory) {
   if (find.empty()) return fail(std::string(kEmptyFind));
-  if (text.size() < find.size()) return TextReplacement{std::string(text), 0};
+  const auto unmatched = [&] {
+    return TextReplacement{memory.unmatched == UnmatchedText::Copied ? std::string(text) : std::string(), 0, false};
+  };
+  if (text.size() < find.size()) return unmatched();
   // Only A-Z fold, bytewise; UTF-8 bytes of other characters are 80 or above
   // and never fold, so the byte matcher of raw binary replacement serves text too.
   const BytePattern matcher(find, match_case == MatchCase::Ignore ? FoldAsciiCase::Yes : FoldAsciiCase::No);
@@ -29,7 +32,7 @@ Result<TextReplacement> replace_literal_text(std::string_view text, std::string_
   // sized once and the limit is checked before any output memory is taken.
   const ScannedMatches matches = scan_matches(matcher, text);
   const std::uint64_t count = matches.count;
-  if (count == 0) return TextReplacement{std::string(text), 0};
+  if (count == 0) return unmatched();
 
   const std::uint64_t removed = saturating_mul(count, find.size());
   if (removed == UINT64_MAX) return fail(std::string(kTooLarge));
@@ -41,6 +44,10 @@ Result<TextReplacement> replace_literal_text(std::string_view text, std::string_
   }
 
   TextReplacement result;
+  if (memory.lent != nullptr) {
+    result.text = std::move(*memory.lent);
+    result.text.clear();  // its memory is wanted, not its text
+  }
   // Memory that cannot be had is an output too large for this machine.
   if (!resize_for_overwrite(result.text, static_cast<std::size_t>(new_length))) return fail(std::string(kOutputTooLarge));
   result.changed = write_replaced(matcher, text, matches, result.text.data(),

@@ -45,17 +45,17 @@ Decoded converted(std::string text, EncodingChoice encoding, bool had_mark) {
   return Decoded{{}, std::move(text), encoding, had_mark};
 }
 
-Result<std::string> decode_wide_body(std::string_view body, EncodingKind kind) {
+Result<std::string> decode_wide_body(std::string_view body, EncodingKind kind, std::string* lent) {
   switch (kind) {
-    case EncodingKind::Utf16Le: return unicode::decode_utf16(body, ByteOrder::Little);
-    case EncodingKind::Utf16Be: return unicode::decode_utf16(body, ByteOrder::Big);
-    case EncodingKind::Utf32Le: return unicode::decode_utf32(body, ByteOrder::Little);
-    case EncodingKind::Utf32Be: return unicode::decode_utf32(body, ByteOrder::Big);
+    case EncodingKind::Utf16Le: return unicode::decode_utf16(body, ByteOrder::Little, lent);
+    case EncodingKind::Utf16Be: return unicode::decode_utf16(body, ByteOrder::Big, lent);
+    case EncodingKind::Utf32Le: return unicode::decode_utf32(body, ByteOrder::Little, lent);
+    case EncodingKind::Utf32Be: return unicode::decode_utf32(body, ByteOrder::Big, lent);
     default: return fail("unknown encoding");  // callers pass Unicode kinds only
   }
 }
 
-Result<Decoded> decode_unicode(std::string_view bytes, EncodingKind kind) {
+Result<Decoded> decode_unicode(std::string_view bytes, EncodingKind kind, std::string* lent = nullptr) {
   bool had_mark = false;
   if (const auto mark = detect_byte_order_mark(bytes)) {
     if (mark->kind != kind) {
@@ -69,7 +69,7 @@ Result<Decoded> decode_unicode(std::string_view bytes, EncodingKind kind) {
     if (!is_valid_utf8(bytes)) return fail(codec_text::kInvalidUtf8);
     return unconverted(bytes, {kind, 0}, had_mark);
   }
-  return converted(TRY(decode_wide_body(bytes, kind)), {kind, 0}, had_mark);
+  return converted(TRY(decode_wide_body(bytes, kind, lent)), {kind, 0}, had_mark);
 }
 
 Result<Decoded> decode_code_page(std::string_view bytes, std::int32_t code_page) {
@@ -85,15 +85,15 @@ Result<Decoded> decode_code_page(std::string_view bytes, std::int32_t code_page)
   return converted(std::move(text), {EncodingKind::CodePage, code_page}, false);
 }
 
-Result<Decoded> decode_explicit(std::string_view bytes, EncodingChoice choice) {
+Result<Decoded> decode_explicit(std::string_view bytes, EncodingChoice choice, std::string* lent) {
   if (choice.kind == EncodingKind::CodePage) return decode_code_page(bytes, choice.code_page);
-  if (is_unicode_kind(choice.kind)) return decode_unicode(bytes, choice.kind);
+  if (is_unicode_kind(choice.kind)) return decode_unicode(bytes, choice.kind, lent);
   return fail(codec_text::kUnavailable);
 }
 
-Result<Decoded> decode_auto(std::string_view bytes) {
+Result<Decoded> decode_auto(std::string_view bytes, std::string* lent) {
   if (const auto mark = detect_byte_order_mark(bytes)) {
-    Decoded decoded = TRY(decode_unicode(bytes, mark->kind));
+    Decoded decoded = TRY(decode_unicode(bytes, mark->kind, lent));
     if (!is_detectable_text(decoded.text())) return fail(codec_text::kMarkedBinary);
     return decoded;
   }
@@ -103,7 +103,8 @@ Result<Decoded> decode_auto(std::string_view bytes) {
     const bool plausible = (kind == Utf32Le || kind == Utf32Be) ? is_plausible_utf32(bytes, kind)
                                                                  : is_plausible_utf16(bytes, kind);
     if (!plausible) continue;
-    auto decoded = decode_unicode(bytes, kind);
+    // A candidate that fails takes the lent buffer along; the next gets fresh memory.
+    auto decoded = decode_unicode(bytes, kind, lent);
     if (decoded && is_detectable_text(decoded->text())) return decoded;
   }
   switch (unicode::classify_utf8(bytes)) {
@@ -149,10 +150,10 @@ Result<std::string> encode_code_page(std::string_view text, std::int32_t code_pa
 
 }  // namespace
 
-Result<DecodedTextView> decode_text_view(std::string_view bytes, EncodingChoice choice) {
+Result<DecodedTextView> decode_text_view(std::string_view bytes, EncodingChoice choice, std::string* lent) {
   if (bytes.size() > kTextConversionLimitBytes) return fail(codec_text::kTooLarge);
-  if (choice.kind == EncodingKind::Auto) return decode_auto(bytes);
-  return decode_explicit(bytes, choice);
+  if (choice.kind == EncodingKind::Auto) return decode_auto(bytes, lent);
+  return decode_explicit(bytes, choice, lent);
 }
 
 Result<DecodedText> decode_text(std::string_view bytes, EncodingChoice choice) {

@@ -79,7 +79,10 @@ struct DetectedMark {
 };
 
 Result<DecodedText> decode_text(std::string_view bytes, EncodingChoice choice);
-Result<DecodedTextView> decode_text_view(std::string_view bytes, EncodingChoice choice);
+// lent, when given, is a buffer (such as the previous file's converted text)
+// whose memory a Unicode conversion takes for its text instead of fresh memory,
+// which is slower to fill the first time; the string is left empty then.
+Result<DecodedTextView> decode_text_view(std::string_view bytes, EncodingChoice choice, std::string* lent = nullptr);
 Result<std::string> encode_text(std::string_view text, EncodingKind kind, std::int32_t code_page,
                                 ByteOrderMark mark);
 Result<std::string> iconv_name_for_code_page(std::int32_t code_page);

@@ -75,6 +75,15 @@ char* put_unit(char* out, std::uint32_t value, std::size_t width, unicode::ByteO
 // checking the 128 MiB bound before each character.
 class Utf8Writer {
  public:
+  // A lent buffer's memory is used, whatever text it held; it leaves the
+  // lender, whose string is empty until the result is handed back.
+  explicit Utf8Writer(std::string* lent) {
+    if (lent == nullptr) return;
+    text_ = std::move(*lent);
+    lent_ = text_.capacity() > 0;
+    text_.clear();
+  }
+
   Result<void> open(std::size_t worst_case) {
     if (!resize_for_overwrite(text_, std::min(worst_case, kTextConversionLimitBytes)))
       return fail(codec_text::kNoMemory);
@@ -89,13 +98,15 @@ class Utf8Writer {
   }
   std::string finish() {
     text_.resize(written_);
-    // The worst case is reserved up front; give back what mostly-ASCII text left unused.
-    if (text_.capacity() > 2 * written_ + 4096) text_.shrink_to_fit();
+    // The worst case is reserved up front; give back what mostly-ASCII text
+    // left unused, unless the buffer is to go back to its lender for the next text.
+    if (!lent_ && text_.capacity() > 2 * written_ + 4096) text_.shrink_to_fit();
     return std::move(text_);
   }
 
  private:
   std::string text_;
+  bool lent_ = false;
   std::size_t written_ = 0;
 };
 
@@ -170,11 +181,11 @@ Utf8Class classify_utf8_by_character(std::string_view bytes) {
   return detectable ? Utf8Class::Detectable : Utf8Class::NotDetectable;
 }
 
-Result<std::string> decode_utf16(std::string_view body, ByteOrder order) {
+Result<std::string> decode_utf16(std::string_view body, ByteOrder order, std::string* lent) {
   if (body.size() % 2 != 0) return fail(codec_text::kUtf16Incomplete);
   const auto* p = reinterpret_cast<Bytes>(body.data());
   const std::size_t units = body.size() / 2;
-  Utf8Writer writer;
+  Utf8Writer writer(lent);
   TRY(writer.open(saturating_mul(units, 3)));  // one unit gives at most 3 bytes; a pair gives 4
   for (std::size_t u = 0; u < units; ++u) {
     const std::uint32_t unit = read_unit(p + 2 * u, 2, order);
@@ -192,10 +203,10 @@ Result<std::string> decode_utf16(std::string_view body, ByteOrder order) {
   return writer.finish();
 }
 
-Result<std::string> decode_utf32(std::string_view body, ByteOrder order) {
+Result<std::string> decode_utf32(std::string_view body, ByteOrder order, std::string* lent) {
   if (body.size() % 4 != 0) return fail(codec_text::kUtf32Incomplete);
   const auto* p = reinterpret_cast<Bytes>(body.data());
-  Utf8Writer writer;
+  Utf8Writer writer(lent);
   TRY(writer.open(body.size()));  // four bytes in, at most four out
   for (std::size_t i = 0; i < body.size(); i += 4) {
     const std::uint32_t value = read_unit(p + i, 4, order);

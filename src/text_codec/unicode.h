@@ -18,9 +18,10 @@ Utf8Class classify_utf8(std::string_view bytes);
 // and the reference the vector form is tested against.
 Utf8Class classify_utf8_by_character(std::string_view bytes);
 
-// The body after any byte-order mark; the result is UTF-8.
-Result<std::string> decode_utf16(std::string_view body, ByteOrder order);
-Result<std::string> decode_utf32(std::string_view body, ByteOrder order);
+// The body after any byte-order mark; the result is UTF-8, written into the
+// memory of the lent buffer when one is given (see decode_text_view).
+Result<std::string> decode_utf16(std::string_view body, ByteOrder order, std::string* lent = nullptr);
+Result<std::string> decode_utf32(std::string_view body, ByteOrder order, std::string* lent = nullptr);
 
 // text must be valid UTF-8; mark is written first (empty for none).
 Result<std::string> encode_utf16(std::string_view text, ByteOrder order, std::string_view mark);

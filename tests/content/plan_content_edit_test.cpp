@@ -310,5 +310,47 @@ TEST(RawBinaryPath, NoticesSummariesAndFolding) {
   EXPECT_EQ(*utf16->summary, "Raw binary · fixed width · UTF-16 little endian pattern");
 }
 
+// One scratch lent to a run of files, large and small, in every form whose text
+// is converted or re-encoded: each plan equals the plan made without it, and
+// no small file's new bytes keep a large file's memory.
+TEST(ContentScratch, PlansEqualThoseWithoutItAndKeepNoBorrowedMemory) {
+  const auto text_of = [](std::size_t repeats) {
+    std::string text;
+    for (std::size_t i = 0; i < repeats; ++i) text += "line with find and caf\xC3\xA9\n";
+    return text;
+  };
+  const auto utf16 = [](const std::string& ascii_and_e_acute) {
+    std::string wide = "\xFF\xFE";
+    for (std::size_t i = 0; i < ascii_and_e_acute.size(); ++i) {
+      if (ascii_and_e_acute.compare(i, 2, "\xC3\xA9") == 0) {
+        wide += "\xE9\0"s;
+        ++i;
+      } else {
+        wide += std::string{ascii_and_e_acute[i], '\0'};
+      }
+    }
+    return wide;
+  };
+  const std::string large = text_of(200000);
+  const std::string small = text_of(3);
+  const std::string inputs[] = {utf16(large), "\xEF\xBB\xBF" + small, utf16(small), large, utf16(text_of(50)),
+                                "no match here", utf16("only find")};
+  ContentScratch scratch;
+  for (const std::string& bytes : inputs) {
+    for (const MatchCase match_case : {MatchCase::Exact, MatchCase::Ignore}) {
+      const auto options = options_for(ContentMode::TextAndBinary);
+      const auto lent = plan_content_edit(kPath, bytes, "find", "FIND", match_case, options, scratch);
+      const auto alone = plan_content_edit(kPath, bytes, "find", "FIND", match_case, options);
+      ASSERT_TRUE(lent && alone);
+      EXPECT_EQ(lent->new_bytes, alone->new_bytes);
+      EXPECT_EQ(lent->summary, alone->summary);
+      EXPECT_EQ(lent->match_count, alone->match_count);
+      if (lent->new_bytes) {
+        EXPECT_LT(lent->new_bytes->capacity(), 2 * lent->new_bytes->size() + 64);
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick

@@ -113,6 +113,24 @@ TEST(ReplaceLiteralText, RefusesEmptyFindAndOversizedOutput) {
   EXPECT_EQ(replace_literal_text(name, "z", "zz", MatchCase::Exact, 10)->count, 0u);
 }
 
+TEST(ReplaceLiteralText, LentMemoryAndOmittedUnmatchedText) {
+  std::string lent(4096, 'x');
+  const char* memory = lent.data();
+  const ReplacementMemory spare{&lent, UnmatchedText::Omitted};
+  const auto replaced = replace_literal_text("a-b-c", "-", "+", MatchCase::Exact, 1024, spare);
+  ASSERT_TRUE(replaced);
+  EXPECT_EQ(replaced->text, "a+b+c");
+  EXPECT_EQ(replaced->text.data(), memory);
+  EXPECT_TRUE(lent.empty());
+  // Without a match nothing is built, and with Omitted nothing is copied.
+  std::string kept(64, 'k');
+  const auto unmatched = replace_literal_text("abc", "-", "+", MatchCase::Exact, 1024, {&kept, UnmatchedText::Omitted});
+  ASSERT_TRUE(unmatched);
+  EXPECT_EQ(unmatched->count, 0u);
+  EXPECT_TRUE(unmatched->text.empty());
+  EXPECT_EQ(kept, std::string(64, 'k'));
+}
+
 TEST(ReplaceLiteralText, StaysLinearOnAdversarialText) {
   // Quadratic search would take minutes here: 8 MiB of 'a' against 64 KiB of 'a' then 'b'.
   const std::string text(8u << 20, 'a');

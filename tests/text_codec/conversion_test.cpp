@@ -56,6 +56,22 @@ TEST(DecodedTextView, Utf8StaysAViewAndConvertedTextIsOwned) {
   EXPECT_EQ(wide->text(), "A");
 }
 
+// A lent buffer gives its memory to a conversion, not to text that stays a view.
+TEST(DecodedTextView, ConversionTakesTheLentBuffersMemory) {
+  std::string lent(4096, 'x');
+  const char* memory = lent.data();
+  const auto wide = decode_text_view("\xFF\xFE" "A\0B\0"s, {}, &lent);
+  ASSERT_TRUE(wide && wide->converted);
+  EXPECT_EQ(wide->text(), "AB");
+  EXPECT_EQ(wide->converted->data(), memory);
+  EXPECT_TRUE(lent.empty());
+
+  std::string untouched(4096, 'y');
+  const auto utf8 = decode_text_view("plain", {}, &untouched);
+  ASSERT_TRUE(utf8);
+  EXPECT_EQ(untouched, std::string(4096, 'y'));
+}
+
 TEST(UnicodeDecoding, MalformedUnitsAreRefused) {
   struct Case {
     EncodingKind kind;
