@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "native_linux/ui/screen_layout.h"
+#include "peer_ratios.h"
 
 extern char** environ;
 
@@ -150,7 +151,7 @@ BENCHMARK(BM_OpenBrowser)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTi
 int main(int argc, char** argv) {
   generate_folder();
   benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
+  bench_support::run_and_print_ratios({{}, {"ratio_to_ls_a", "cpu_ratio_to_ls_a"}});
   benchmark::Shutdown();
   std::filesystem::remove_all(folder());
   return 0;
