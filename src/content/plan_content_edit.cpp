@@ -101,7 +101,8 @@ Result<ContentEdit> plan_text(const DecodedTextView& decoded, std::string_view f
       ReplacementMemory{own_encoding ? nullptr : &scratch.replaced, UnmatchedText::Omitted}));
   // Every match replaced by identical text leaves nothing to write.
   if (replaced.count == 0 || !replaced.changed) {
-    if (!own_encoding) scratch.replaced = std::move(replaced.text);
+    // Only a text with matches was built, in the lent memory: give it back.
+    if (!own_encoding && replaced.count > 0) scratch.replaced = std::move(replaced.text);
     return ContentEdit{};
   }
   const std::uint64_t count = replaced.count;

@@ -3,6 +3,7 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 #include "literal/byte_search.h"
 #include "literal/literal.h"
@@ -191,6 +192,64 @@ TEST(ReplaceLiteralText, WideAndNarrowScansAndEveryBuildAgreeWithReference) {
       ASSERT_EQ(changed, reference != text) << text << " / " << find;
     }
   }
+}
+
+// Every text length from 0 to 200, with a match (in the find's case or the
+// other) placed around the 16- and 32-byte edges, at the very end, and right
+// after another match, so the scan resumes at unaligned offsets: both widths
+// find exactly the reference's matches. Backgrounds made of the find's own
+// bytes keep partial and overlapping candidates everywhere.
+TEST(ReplaceLiteralText, BothScanWidthsAgreeAtEveryLengthAndPlacement) {
+  const std::string long_find = std::string(38, 'e') + "Zq";  // rare bytes far from its start
+  const struct {
+    std::string find;
+    MatchCase match_case;
+    std::string background;
+  } cases[] = {
+      {"x", MatchCase::Exact, "ab"},        {"Q", MatchCase::Ignore, "qQ-"},  {"-", MatchCase::Ignore, "ab"},
+      {"ab", MatchCase::Exact, "aab"},      {"aB", MatchCase::Ignore, "Aab"}, {"aaa", MatchCase::Exact, "a"},
+      {"aaa", MatchCase::Ignore, "aAb"},    {std::string("\xff\x00", 2), MatchCase::Exact, std::string("\x00\xff", 2)},
+      {"the end", MatchCase::Ignore, "te "}, {long_find, MatchCase::Exact, "e"}, {long_find, MatchCase::Ignore, "eEz"},
+  };
+  const auto other_case = [](std::string text) {
+    for (char& c : text) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    return text;
+  };
+  for (const auto& c : cases) {
+    const FoldAsciiCase fold_case = c.match_case == MatchCase::Ignore ? FoldAsciiCase::Yes : FoldAsciiCase::No;
+    const BytePattern wide(c.find, fold_case, ScanWidth::Widest);
+    const BytePattern narrow(c.find, fold_case, ScanWidth::Narrow);
+    const std::string placed = c.match_case == MatchCase::Ignore ? other_case(c.find) : c.find;
+    for (std::size_t length = 0; length <= 200; ++length) {
+      std::string background(length, '\0');
+      for (std::size_t i = 0; i < length; ++i) background[i] = c.background[(i * 7 + i / 5) % c.background.size()];
+      std::vector<std::string> texts{background};
+      const std::size_t m = c.find.size();
+      for (const std::size_t at : {0u, 1u, 14u, 15u, 16u, 17u, 30u, 31u, 32u, 33u, 62u, 63u, 64u, 65u}) {
+        for (const std::size_t place : {at, length - m - at}) {  // from the start and from the end
+          if (m > length || place > length - m) continue;
+          std::string text = background;
+          text.replace(place, m, placed);
+          if (place >= m) text.replace(place - m, m, c.find);  // a match just before
+          texts.push_back(text);
+        }
+      }
+      for (const std::string& text : texts) {
+        const std::vector<std::size_t> expected = reference_offsets(text, c.find, c.match_case);
+        for (const BytePattern* pattern : {&wide, &narrow}) {
+          std::vector<std::size_t> found;
+          pattern->scan(text, [&](std::size_t at) { found.push_back(at); });
+          ASSERT_EQ(found, expected) << testing::PrintToString(text) << " / " << c.find
+                                     << (pattern == &wide ? " wide" : " narrow");
+        }
+      }
+    }
+  }
+  // Repeated bytes: leftmost, non-overlapping, the rest kept.
+  const auto replaced = replace_literal_text("aaaaa", "aaa", "X", MatchCase::Exact, 1024);
+  ASSERT_TRUE(replaced);
+  EXPECT_EQ(replaced->text, "Xaa");
+  EXPECT_EQ(replaced->count, 1u);
 }
 
 }  // namespace
