@@ -2,6 +2,7 @@
 #include "common/fs.h"
 
 #include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -80,7 +81,8 @@ const char* call_name(Call call) {
   static constexpr std::array<const char*, kCallKinds> names = {
       "open",  "read",    "write",   "fsync", "fchmod", "lseek",      "lstat",
       "fstat", "fstatat", "statx",   "opendir", "readdir", "rename",  "unlink",
-      "rmdir", "mkdir",   "llistxattr", "flistxattr", "realpath", "getcwd"};
+      "rmdir", "mkdir",   "llistxattr", "flistxattr", "realpath", "getcwd",
+      "faccessat", "inode_flags", "readlink"};
   return names[static_cast<std::size_t>(call)];
 }
 
@@ -281,6 +283,44 @@ SysResult<std::string> getcwd() {
   std::string text(current);
   std::free(current);
   return text;
+}
+
+SysResult<void> faccessat(int directory_fd, const std::string& path, int mode, int flags) {
+  if (const int error = injected_error(Call::Faccessat)) return failure<void>(error);
+  if (::faccessat(directory_fd, path.c_str(), mode, flags) != 0) return failure<void>(errno);
+  return {};
+}
+
+SysResult<unsigned> inode_flags(const std::string& path) {
+  if (const int error = injected_error(Call::InodeFlags)) return failure<unsigned>(error);
+  constexpr std::uint64_t kBoth = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
+  struct statx status {};
+  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, 0, &status) != 0) return failure<unsigned>(errno);
+  if ((status.stx_attributes_mask & kBoth) == kBoth) {
+    unsigned flags = 0;
+    if ((status.stx_attributes & STATX_ATTR_IMMUTABLE) != 0) flags |= FS_IMMUTABLE_FL;
+    if ((status.stx_attributes & STATX_ATTR_APPEND) != 0) flags |= FS_APPEND_FL;
+    return flags;
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return failure<unsigned>(errno);
+  int flags = 0;
+  const int asked = ::ioctl(fd, FS_IOC_GETFLAGS, &flags);
+  const int error = errno;
+  ::close(fd);
+  if (asked != 0) return failure<unsigned>(error);
+  return static_cast<unsigned>(flags);
+}
+
+SysResult<std::string> readlink(const std::string& path) {
+  if (const int error = injected_error(Call::Readlink)) return failure<std::string>(error);
+  // A link's target is shorter than PATH_MAX on Linux; a full buffer means it grew meanwhile.
+  std::string target(PATH_MAX, '\0');
+  const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+  if (length < 0) return failure<std::string>(errno);
+  if (static_cast<std::size_t>(length) >= target.size()) return failure<std::string>(ENAMETOOLONG);
+  target.resize(static_cast<std::size_t>(length));
+  return target;
 }
 
 namespace testing {

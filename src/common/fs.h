@@ -43,8 +43,11 @@ enum class Call : std::uint8_t {
   Flistxattr,
   Realpath,
   Getcwd,
+  Faccessat,
+  InodeFlags,
+  Readlink,
 };
-inline constexpr int kCallKinds = 20;
+inline constexpr int kCallKinds = 23;
 const char* call_name(Call call);
 
 // An owned file descriptor, closed on destruction. Closing is not a fallible
@@ -122,5 +125,20 @@ SysResult<std::size_t> flistxattr(int fd);
 
 SysResult<std::string> realpath(const std::string& path);
 SysResult<std::string> getcwd();
+
+// faccessat(2): whether the user may access path in mode (W_OK, X_OK, ...);
+// with AT_EACCESS for the effective user and group the program runs as.
+SysResult<void> faccessat(int directory_fd, const std::string& path, int mode, int flags);
+
+// The inode flags of the entry at path, link not followed, as FS_IOC_GETFLAGS
+// reports them (FS_IMMUTABLE_FL, FS_APPEND_FL, ...). Where statx reports both
+// of those two attributes they come from it, without opening the entry;
+// otherwise the entry is opened (read-only, non-blocking) for the ioctl, which
+// needs read permission (EACCES without) and fails with ENOTTY or EOPNOTSUPP
+// on filesystems without such flags.
+SysResult<unsigned> inode_flags(const std::string& path);
+
+// The stored target of the symbolic link at path (readlink(2)).
+SysResult<std::string> readlink(const std::string& path);
 
 }  // namespace tarnwick::sys

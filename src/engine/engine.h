@@ -111,6 +111,12 @@ struct ApplyFinished {
   // incomplete rollback, recovery files left after the changes, or hidden
   // transaction files that could not be removed.
   bool failure_lists_files_to_preserve = false;
+  // The plan, given back when the apply stopped before it changed anything in
+  // the target and the plan still matches the target (the backup destination
+  // was missing or refused, or the backup failed): the window can hold the
+  // preview again, so that Apply works once the destination is mended. Absent
+  // after any change, and when verification found the selection changed.
+  std::optional<PreviewPlan> unchanged_plan = std::nullopt;
 };
 using WorkerEvent = std::variant<PreviewFinished, BackupFinished, ApplyFinished>;
 

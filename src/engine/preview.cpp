@@ -1,12 +1,14 @@
 // The preview worker: validates the request, walks the selected tree and
 // plans every new name and content without writing anything.
 #include <cerrno>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "common/fs.h"
 #include "common/text.h"
 #include "common/utf8.h"
+#include "engine/apply_access.h"
 #include "engine/engine.h"
 #include "engine/limits.h"
 #include "engine/name_rules.h"
@@ -84,6 +86,29 @@ Result<std::string> resolve_target(const std::string& target) {
 
 bool is_version_control_folder(std::string_view name) { return name == ".git" || name == ".svn" || name == ".hg"; }
 
+// Whether a link's stored target, resolved against the link's folder as text
+// (".." takes away the last component; no further link is followed), passes
+// through one of the renamed paths, the last component included. The folder
+// itself is not looked at: a relative link moves along with it.
+bool passes_through(std::string_view folder, std::string_view target,
+                    const std::unordered_set<std::string_view>& renamed) {
+  std::string current = target.starts_with('/') ? std::string() : std::string(folder);  // "" is "/"
+  if (current == "/") current.clear();
+  while (!target.empty()) {
+    const std::size_t slash = target.find('/');
+    const std::string_view component = target.substr(0, slash);
+    target.remove_prefix(slash == std::string_view::npos ? target.size() : slash + 1);
+    if (component.empty() || component == ".") continue;
+    if (component == "..") {
+      current.resize(current.rfind('/') == std::string::npos ? 0 : current.rfind('/'));
+      continue;
+    }
+    current.append("/").append(component);
+    if (renamed.contains(current)) return true;
+  }
+  return false;
+}
+
 class PreviewWalk {
  public:
   PreviewWalk(const OperationRequest& request, ExtensionFilter filter)
@@ -148,6 +173,7 @@ class PreviewWalk {
         return fail(path_form("Unsupported selection", "links, hardlinks and special files are skipped", path));
       }
       plan_.notices.push_back("Skipped link or special file: " + lossy_utf8(path));
+      if (S_ISLNK(status->st_mode)) skipped_links_.push_back(SkippedLink{path, plan_.notices.size()});
       return {};
     }
     const std::string_view name = last_component(path);
@@ -163,7 +189,7 @@ class PreviewWalk {
       TRY(plan_name(visit, path));
       if (request_.edit_contents && is_file) TRY(plan_content(visit, path, *status));
     }
-    TRY(record_change(visit));
+    TRY(record_change(visit, *status));
     if (is_folder && request_.include_folder_contents &&
         (!request_.max_depth || depth < *request_.max_depth)) {
       TRY(push_children(visit.record));
@@ -241,15 +267,13 @@ class PreviewWalk {
     return {};
   }
 
-  Result<void> record_change(Visit& visit) {
+  Result<void> record_change(Visit& visit, const struct stat& status) {
     const ScanRecord& record = visit.record;
     const bool name_changes = record.own_renamed_path != record.original_path;
     const bool content_changes = record.replacement_bytes.has_value();
     if (!name_changes && !content_changes) return {};
-    if (record.identity.read_only) {
-      return fail(path_form("A matching entry is read-only", "change its permissions or exclude it before previewing",
-                            record.original_path));
-    }
+    if (record.identity.read_only) return fail(read_only_text(record.original_path));
+    TRY(access_.check_change(record.original_path, status, content_changes ? ContentChange::Yes : ContentChange::No));
     if (name_changes && record.identity.is_folder) renamed_folders_.emplace(record.original_path, record.own_renamed_path);
     plan_.changes.push_back(ChangeEntry{record.original_path, record.own_renamed_path, std::move(visit.summary),
                                         visit.name_matches + visit.content_matches, record.identity.is_folder,
@@ -302,6 +326,35 @@ class PreviewWalk {
     if (first_collision_) {
       return fail(collision_text(plan_.scan_records[first_collision_->first], plan_.scan_records[first_collision_->second]));
     }
+    return add_link_notices();
+  }
+
+  // Each skipped link whose target the renames take away gets a notice right
+  // after its own "Skipped link" notice. The plan itself stays as it is.
+  Result<void> add_link_notices() {
+    std::unordered_set<std::string_view> renamed;
+    for (const ChangeEntry& change : plan_.changes) {
+      if (change.name_changes) renamed.insert(change.original_path);
+    }
+    if (renamed.empty()) return {};
+    std::vector<std::pair<std::size_t, Notice>> broken;  // (position in the notices, text)
+    for (const SkippedLink& link : skipped_links_) {
+      const auto target = sys::readlink(link.path);
+      if (!target) return fail(path_error("Cannot inspect entry", target.error(), link.path));
+      if (passes_through(parent_path(link.path), *target, renamed)) {
+        broken.emplace_back(link.notice_end, "Link will no longer resolve after the renames: " +
+                                                 lossy_utf8(link.path) + " \u2192 " + lossy_utf8(*target));
+      }
+    }
+    if (broken.empty()) return {};
+    std::vector<Notice> notices;
+    notices.reserve(plan_.notices.size() + broken.size());
+    auto next = broken.begin();
+    for (std::size_t index = 0; index <= plan_.notices.size(); ++index) {
+      for (; next != broken.end() && next->first == index; ++next) notices.push_back(std::move(next->second));
+      if (index < plan_.notices.size()) notices.push_back(std::move(plan_.notices[index]));
+    }
+    plan_.notices = std::move(notices);
     return {};
   }
 
@@ -312,6 +365,13 @@ class PreviewWalk {
   const ContentOptions content_options_;
   ContentScratch scratch_;  // lent to every file's content plan in turn
   PreviewPlan plan_;
+  ApplyAccess access_;
+  // Links below the target, each with the end of the notices when its own was added.
+  struct SkippedLink {
+    std::string path;
+    std::size_t notice_end;
+  };
+  std::vector<SkippedLink> skipped_links_;
   std::vector<Pending> stack_;
   RenameMap renamed_folders_;  // only folders can be ancestors of another entry
   CollisionIndex collisions_{plan_.scan_records};

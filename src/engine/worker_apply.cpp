@@ -30,18 +30,12 @@ ApplyOutcome outcome_of(const PreviewPlan& plan, const apply::Journal& journal, 
   return outcome;
 }
 
-// Verification, the optional backup, and verification again right before the first change.
-Result<std::optional<BackupResult>> prepare_apply(const PreviewPlan& plan,
-                                                  const std::optional<std::string>& destination) {
-  TRY(apply::verify_plan(plan));
-  std::optional<BackupResult> backup;
-  if (destination) {
-    const std::string canonical = TRY(apply::prepare_backup_destination(*destination, apply::planned_final_target(plan)));
-    backup = TRY(create_backup_snapshot(plan.target_path, canonical));
-  }
-  // The backup may have taken long: everything is proved again right before the first change.
-  if (auto again = apply::verify_plan(plan); !again) return fail(apply::with_backup_note(again.error(), backup));
-  return backup;
+// The backup, when a destination was given. Its failures leave the target as it
+// was, so the plan goes back with them.
+Result<std::optional<BackupResult>> back_up(const PreviewPlan& plan, const std::optional<std::string>& destination) {
+  if (!destination) return std::nullopt;
+  const std::string canonical = TRY(apply::prepare_backup_destination(*destination, apply::planned_final_target(plan)));
+  return TRY(create_backup_snapshot(plan.target_path, canonical));
 }
 
 ApplyFinished run_transaction(const PreviewPlan& plan, std::optional<BackupResult> backup) {
@@ -69,8 +63,14 @@ ApplyFinished run_transaction(const PreviewPlan& plan, std::optional<BackupResul
 }  // namespace
 
 ApplyFinished run_apply(PreviewPlan plan, std::optional<std::string> backup_destination) {
-  auto backup = prepare_apply(plan, backup_destination);
-  if (!backup) return ApplyFinished{fail(std::move(backup.error()))};
+  // A selection changed since the preview makes the plan useless: it is dropped.
+  if (auto verified = apply::verify_plan(plan); !verified) return ApplyFinished{fail(std::move(verified.error()))};
+  auto backup = back_up(plan, backup_destination);
+  if (!backup) return ApplyFinished{fail(std::move(backup.error())), false, std::move(plan)};
+  // The backup may have taken long: everything is proved again right before the first change.
+  if (auto again = apply::verify_plan(plan); !again) {
+    return ApplyFinished{fail(apply::with_backup_note(std::move(again.error()), *backup))};
+  }
   return run_transaction(plan, std::move(*backup));
 }
 

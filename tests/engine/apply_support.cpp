@@ -1,6 +1,10 @@
 // Helpers for the apply tests.
 #include "engine/apply_support.h"
 
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <stdexcept>
 
@@ -33,6 +37,32 @@ TreeSnapshot without_hidden_files(TreeSnapshot snapshot) {
 
 std::string failure_text(const ApplyFinished& finished) {
   return finished.outcome ? std::string() : finished.outcome.error();
+}
+
+std::string text_from_child(const std::function<std::string()>& body) {
+  int pipe_ends[2];
+  if (::pipe(pipe_ends) != 0) return "pipe failed";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipe_ends[0]);
+    const std::string text = body();
+    const ssize_t written = ::write(pipe_ends[1], text.data(), text.size());
+    ::_exit(written == static_cast<ssize_t>(text.size()) ? 0 : 3);
+  }
+  ::close(pipe_ends[1]);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t count; (count = ::read(pipe_ends[0], buffer, sizeof buffer)) > 0;) text.append(buffer, count);
+  ::close(pipe_ends[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child failed: " + std::to_string(status);
+  return text;
+}
+
+bool become_nobody() {
+  constexpr uid_t kNobody = 65534;
+  return ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0;
 }
 
 }  // namespace tarnwick::testing

@@ -2,6 +2,7 @@
 // the leading texts the apply may stop with.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,5 +20,12 @@ std::vector<std::string> hidden_files(const TreeSnapshot& snapshot);
 TreeSnapshot without_hidden_files(TreeSnapshot snapshot);
 // The text of a failed apply, or "" for success.
 std::string failure_text(const ApplyFinished& finished);
+
+// Runs body in a forked child (for privileges or namespaces of its own) and
+// returns the text it returned, or "child failed: {status}".
+std::string text_from_child(const std::function<std::string()>& body);
+// Makes the calling process the ordinary account nobody (uid and gid 65534, no
+// supplementary groups); false when the system refuses.
+bool become_nobody();
 
 }  // namespace tarnwick::testing

@@ -57,7 +57,7 @@ bool has_raw_call(const std::string& line) {
       "access", "faccessat", "opendir", "fdopendir", "readdir", "readdir64", "closedir", "rename", "renameat",
       "renameat2", "link", "linkat", "symlink", "unlink", "unlinkat", "rmdir", "mkdir", "mkdirat", "listxattr",
       "llistxattr", "flistxattr", "getxattr", "lgetxattr", "setxattr", "realpath", "getcwd", "fopen", "truncate",
-      "ftruncate"};
+      "ftruncate", "readlink", "readlinkat", "ioctl"};
   for (const char* route : {"std::filesystem", "fstream", "FILE*", "FILE *"}) {
     if (line.find(route) != std::string::npos) return true;
   }
