@@ -422,7 +422,7 @@ Result<BackupResult> create_backup_snapshot(std::string_view target, std::string
   if (const auto back = sys::rename_noreplace(made->folder, state.container); !back) {
     return fail(backup::failed_backup_text(
         flushed.error(), made->folder,
-        {path_error("Could not restore incomplete backup name", back.error(), made->folder)}));
+        {path_error("Could not restore incomplete backup name; cleanup refused", back.error(), made->folder)}));
   }
   const auto problems = backup::cleanup_incomplete_backup(state);
   return fail(backup::failed_backup_text(flushed.error(), state.container, problems));

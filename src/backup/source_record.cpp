@@ -140,7 +140,9 @@ Result<void> check_open_source_unchanged(int fd, const BackupEntry& entry) {
 
 Result<sys::UniqueFd> open_source(AncestorChecker& checker, const BackupEntry& entry) {
   TRY(check_source_unchanged(checker, entry));
-  auto fd = sys::open(entry.path, O_RDONLY | O_NOFOLLOW);
+  // O_NONBLOCK: a file swapped for a fifo since the check must not hang the
+  // backup; the descriptor's identity check below then refuses it.
+  auto fd = sys::open(entry.path, O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK);
   if (!fd) return fail(path_error("Cannot open complete backup source", fd.error(), entry.path));
   TRY(check_open_source_unchanged(fd->get(), entry));
   return std::move(*fd);

@@ -1,7 +1,9 @@
 // The one thin layer through which the engine and the backup touch the filesystem.
 //
-// Every call returns the value or the errno it failed with. Tests can make any
-// call fail (see fs_testing.h); production pays one relaxed atomic load per call.
+// Every call returns the value or the errno it failed with. A call interrupted
+// by a signal (EINTR) has not taken effect on Linux and is retried here, so no
+// caller ever sees EINTR. Tests can make any call fail (see fs_testing.h);
+// production pays one relaxed atomic load per call.
 #pragma once
 
 #include <dirent.h>
@@ -46,8 +48,9 @@ enum class Call : std::uint8_t {
   Faccessat,
   InodeFlags,
   Readlink,
+  Syncfs,
 };
-inline constexpr int kCallKinds = 23;
+inline constexpr int kCallKinds = 24;
 const char* call_name(Call call);
 
 // An owned file descriptor, closed on destruction. Closing is not a fallible
@@ -73,11 +76,18 @@ class UniqueFd {
 // O_CREAT | O_EXCL with mode 0600 for exclusive creation.
 SysResult<UniqueFd> open(const std::string& path, int flags, mode_t mode = 0);
 SysResult<UniqueFd> openat(int directory_fd, const std::string& name, int flags, mode_t mode = 0);
-// One read(2) (retried on EINTR); 0 means end of file.
+// Opens an absolute path without following a link in any of its components
+// (openat2 with RESOLVE_NO_SYMLINKS, or a walk one component at a time with
+// O_NOFOLLOW where the kernel lacks openat2). A link anywhere fails the open.
+SysResult<UniqueFd> open_without_links(const std::string& absolute_path, int flags, mode_t mode = 0);
+// One read(2); 0 means end of file.
 SysResult<std::size_t> read(int fd, void* buffer, std::size_t size);
-// One write(2) (retried on EINTR); may write less than asked.
+// One write(2); may write less than asked.
 SysResult<std::size_t> write(int fd, const void* buffer, std::size_t size);
+// Flushes one file or folder to stable storage.
 SysResult<void> fsync(int fd);
+// Flushes the whole filesystem holding fd (syncfs(2)); reports write-back errors.
+SysResult<void> syncfs(int fd);
 SysResult<void> fchmod(int fd, mode_t mode);
 SysResult<off_t> lseek(int fd, off_t offset, int whence);
 
@@ -115,7 +125,13 @@ SysResult<Directory> opendir(const std::string& path);
 
 // renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE): never replaces.
 SysResult<void> rename_noreplace(const std::string& from, const std::string& to);
+// The same relative to open folders: names, not paths, so nothing above the
+// folders is resolved again.
+SysResult<void> rename_noreplace_at(int from_folder, const std::string& from_name, int to_folder,
+                                    const std::string& to_name);
 SysResult<void> unlink(const std::string& path);
+// unlinkat(2) of a name in an open folder (flags 0 or AT_REMOVEDIR).
+SysResult<void> unlinkat(int folder, const std::string& name, int flags);
 SysResult<void> rmdir(const std::string& path);
 SysResult<void> mkdir(const std::string& path, mode_t mode);
 

@@ -21,6 +21,13 @@ std::string path_form(std::string_view message, std::string_view detail, std::st
   return text;
 }
 
+std::string path_line(std::string_view message, std::string_view path) {
+  std::string text;
+  text.reserve(message.size() + path.size() + 8);
+  text.append(message).append("\nPath: ").append(lossy_utf8(path));
+  return text;
+}
+
 std::string path_error(std::string_view message, int error_number, std::string_view path) {
   return path_form(message, os_error_text(error_number), path);
 }

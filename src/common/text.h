@@ -15,6 +15,9 @@ std::string os_error_text(int error_number);
 // "{message}: {detail}\nPath: {path}", the path shown with invalid UTF-8 as U+FFFD.
 std::string path_form(std::string_view message, std::string_view detail, std::string_view path);
 
+// "{message}\nPath: {path}": the path form of a message that has no detail.
+std::string path_line(std::string_view message, std::string_view path);
+
 // path_form with the detail being the system error text of error_number.
 std::string path_error(std::string_view message, int error_number, std::string_view path);
 

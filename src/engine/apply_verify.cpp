@@ -71,13 +71,6 @@ std::string with_backup_note(std::string failure, const std::optional<BackupResu
   return failure + "\nComplete original backup retained at: " + backup->folder;
 }
 
-RenameMap rename_map(const std::vector<DoneRename>& renames) {
-  RenameMap map;
-  map.reserve(renames.size());
-  for (const DoneRename& rename : renames) map.emplace(rename.original_path, rename.renamed_path);
-  return map;
-}
-
 std::string planned_final_target(const PreviewPlan& plan) {
   for (const ChangeEntry& change : plan.changes) {
     if (change.original_path == plan.target_path) return change.final_path;

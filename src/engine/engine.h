@@ -101,6 +101,9 @@ struct ApplyOutcome {
 struct PreviewFinished {
   OperationRequest request;
   Result<PreviewPlan> plan;
+  // Set when the preview was refused because an earlier apply was interrupted
+  // in or above the target: the journal to hand to run_recover.
+  std::optional<std::string> interrupted_apply_journal = std::nullopt;
 };
 struct BackupFinished {
   Result<BackupResult> result;
@@ -118,7 +121,30 @@ struct ApplyFinished {
   // after any change, and when verification found the selection changed.
   std::optional<PreviewPlan> unchanged_plan = std::nullopt;
 };
-using WorkerEvent = std::variant<PreviewFinished, BackupFinished, ApplyFinished>;
+
+// What Recover did with an interrupted apply.
+struct RecoverOutcome {
+  enum class Kind : std::uint8_t {
+    RolledBack,      // every change it had made is undone
+    NothingChanged,  // it had not changed anything yet; only its journal was left
+    Completed,       // it had made and flushed every change; what it left behind is removed
+  };
+  Kind kind = Kind::RolledBack;
+  std::string target_path;  // where the interrupted apply's target is now ("" when unknown)
+};
+struct RecoverFinished {
+  std::string journal_path;
+  Result<RecoverOutcome> outcome;
+  // A failure whose text names files the user must keep or remove by hand
+  // (and, while the journal is kept, the journal for another Recover).
+  bool failure_lists_files_to_preserve = false;
+
+  // Until a screen handles this event itself it reads as an apply's result:
+  // the failure text, or an outcome naming the target with nothing counted.
+  operator ApplyFinished() &&;
+};
+
+using WorkerEvent = std::variant<PreviewFinished, BackupFinished, ApplyFinished, RecoverFinished>;
 
 using EventSender = OneShotSender<WorkerEvent>;
 using EventReceiver = OneShotReceiver<WorkerEvent>;
@@ -127,6 +153,12 @@ using EventReceiver = OneShotReceiver<WorkerEvent>;
 PreviewFinished run_preview(OperationRequest request);
 ApplyFinished run_apply(PreviewPlan plan, std::optional<std::string> backup_destination);
 BackupFinished run_backup_only(std::string target, std::string destination);
+// Rolls back the apply interrupted under this journal (the path a refused
+// preview names), or completes its cleanup when it had completed its changes.
+RecoverFinished run_recover(std::string journal_path);
+
+// The sentence that reports a successful Recover.
+std::string recover_outcome_text(const RecoverOutcome& outcome);
 
 // Starts a detached thread that runs body and sends its one event. Returns
 // false when the thread cannot be created (the sender is then dropped).

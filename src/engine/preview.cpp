@@ -13,6 +13,7 @@
 #include "engine/limits.h"
 #include "engine/name_rules.h"
 #include "engine/scan.h"
+#include "engine/transaction_names.h"
 
 namespace tarnwick {
 
@@ -109,6 +110,31 @@ bool passes_through(std::string_view folder, std::string_view target,
   return false;
 }
 
+std::string interrupted_text(const std::string& journal) {
+  return path_line("An earlier apply was interrupted here. Recover it before previewing.", journal);
+}
+
+// A journal in the target itself or in any folder above it: the interrupted
+// apply's target is this one, contains it, or is beside it. A folder this
+// user may pass through but not read (or a file target) is passed over: an
+// apply of this user could not have left a journal there that Recover could
+// find either.
+Result<std::optional<std::string>> journal_above(const std::string& target) {
+  for (std::string folder = target;; folder = std::string(parent_path(folder))) {
+    auto directory = sys::opendir(folder);
+    if (!directory && directory.error() != EACCES && directory.error() != ENOTDIR) {
+      return fail(path_error("Cannot read folder", directory.error(), folder));
+    }
+    for (; directory;) {
+      const auto entry = directory->next();
+      if (!entry) return fail(path_error("Cannot enumerate folder", entry.error(), folder));
+      if (!entry->has_value()) break;
+      if (transaction_kind_of((*entry)->name) == TransactionKind::Journal) return join_path(folder, (*entry)->name);
+    }
+    if (folder == "/") return std::nullopt;
+  }
+}
+
 class PreviewWalk {
  public:
   PreviewWalk(const OperationRequest& request, ExtensionFilter filter)
@@ -118,6 +144,9 @@ class PreviewWalk {
         finder_(request.find, match_case_),
         content_options_{request.encoding, request.resizable_binary ? Resizable::Yes : Resizable::No,
                          request.content_mode} {}
+
+  // The journal whose finding refused the walk.
+  const std::optional<std::string>& journal() const { return journal_; }
 
   Result<PreviewPlan> run(std::string target) {
     plan_.target_path = std::move(target);
@@ -164,6 +193,17 @@ class PreviewWalk {
     plan_.items_scanned += 1;
     if (plan_.items_scanned > limits::kMaxEntries) return fail(std::string(limits::kTooManyEntries));
 
+    if (const auto kind = transaction_kind_of(last_component(path))) {
+      // Left by an interrupted apply: a journal means it can still be
+      // recovered, and nothing here may be touched before; any other such
+      // file is never edited or renamed.
+      if (*kind == TransactionKind::Journal) {
+        journal_ = path;
+        return fail(interrupted_text(path));
+      }
+      plan_.notices.push_back("Skipped transaction file of an interrupted apply: " + lossy_utf8(path));
+      return {};
+    }
     const auto status = probed ? std::move(*probed) : sys::lstat(path);
     if (!status) return fail(path_error("Cannot inspect entry", status.error(), path));
     const bool is_folder = S_ISDIR(status->st_mode);
@@ -377,23 +417,30 @@ class PreviewWalk {
   CollisionIndex collisions_{plan_.scan_records};
   std::optional<std::pair<std::size_t, std::size_t>> first_collision_;  // the holder's record, the colliding one
   std::vector<std::size_t> renamed_records_;                           // in walk order, before that collision
+  std::optional<std::string> journal_;
   std::uint64_t examined_bytes_ = 0;
   std::uint64_t pending_bytes_ = 0;
   std::uint64_t content_bytes_ = 0;
 };
 
-Result<PreviewPlan> plan_preview(const OperationRequest& request) {
+Result<PreviewPlan> plan_preview(const OperationRequest& request, std::optional<std::string>& journal) {
   TRY(validate_literals(request));
   ExtensionFilter filter = TRY(validate_extension_filter(request.extension_filter));
   std::string target = TRY(resolve_target(request.target));
-  return PreviewWalk(request, std::move(filter)).run(std::move(target));
+  journal = TRY(journal_above(target));
+  if (journal) return fail(interrupted_text(*journal));
+  PreviewWalk walk(request, std::move(filter));
+  auto plan = walk.run(std::move(target));
+  journal = walk.journal();
+  return plan;
 }
 
 }  // namespace
 
 PreviewFinished run_preview(OperationRequest request) {
-  Result<PreviewPlan> plan = plan_preview(request);
-  return PreviewFinished{std::move(request), std::move(plan)};
+  std::optional<std::string> journal;
+  Result<PreviewPlan> plan = plan_preview(request, journal);
+  return PreviewFinished{std::move(request), std::move(plan), std::move(journal)};
 }
 
 }  // namespace tarnwick

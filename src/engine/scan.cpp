@@ -87,9 +87,10 @@ FileIdentity identity_of(const struct stat& status) {
   return identity;
 }
 
-Result<std::string> read_file_bounded(const std::string& path, std::uint64_t limit_bytes) {
-  // O_NONBLOCK: a path that became a fifo since it was probed must not hang the read.
-  auto file = sys::open(path, O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK);
+namespace {
+
+Result<std::string> read_opened_file(sys::SysResult<sys::UniqueFd> file, const std::string& path,
+                                     std::uint64_t limit_bytes) {
   if (!file) return fail(path_error("Cannot open file", file.error(), path));
   const auto status = sys::fstat(file->get());
   if (!status) return fail(path_error("Cannot inspect open file", status.error(), path));
@@ -118,6 +119,20 @@ Result<std::string> read_file_bounded(const std::string& path, std::uint64_t lim
   }
   if (data.size() > limit_bytes) return fail(path_form("File grew beyond the safe size limit", kFreshPreview, path));
   return data;
+}
+
+// O_NONBLOCK: a path that became a fifo since it was probed must not hang the read.
+constexpr int kReadFlags = O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
+
+}  // namespace
+
+Result<std::string> read_file_bounded(const std::string& path, std::uint64_t limit_bytes) {
+  return read_opened_file(sys::open(path, kReadFlags), path, limit_bytes);
+}
+
+Result<std::string> read_file_bounded_at(int folder_fd, const std::string& name, const std::string& path,
+                                         std::uint64_t limit_bytes) {
+  return read_opened_file(sys::openat(folder_fd, name, kReadFlags), path, limit_bytes);
 }
 
 Result<std::vector<std::string>> list_folder(const std::string& folder) {

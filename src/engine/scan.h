@@ -19,6 +19,9 @@ FileIdentity identity_of(const struct stat& status);
 // Opens without following links and reads the whole of a regular, single-link
 // file of at most limit_bytes; every failure is a path-form text naming the path.
 Result<std::string> read_file_bounded(const std::string& path, std::uint64_t limit_bytes);
+// The same for the entry name inside an open folder; the texts name path.
+Result<std::string> read_file_bounded_at(int folder_fd, const std::string& name, const std::string& path,
+                                         std::uint64_t limit_bytes);
 
 // The folder's children as full paths, sorted by bytes, within the folder limits.
 Result<std::vector<std::string>> list_folder(const std::string& folder);

@@ -1,4 +1,5 @@
-// The apply worker: verify, back up, verify again, change, clean up or roll back.
+// The apply worker: verify, back up, verify again, then the journalled
+// transaction; on any failure after the journal exists, the rollback.
 #include <algorithm>
 
 #include "common/text.h"
@@ -13,14 +14,10 @@ std::string join_lines(std::string text, const std::vector<std::string>& lines) 
   return text;
 }
 
-std::string rollback_text(const std::string& failure, const std::vector<std::string>& problems) {
-  if (problems.empty()) return failure + "\nApplied changes were rolled back.";
-  return join_lines(failure + "\nRecovery is incomplete. Preserve these files and restore from your backup:", problems);
-}
-
-ApplyOutcome outcome_of(const PreviewPlan& plan, const apply::Journal& journal, std::optional<BackupResult> backup) {
+ApplyOutcome outcome_of(const PreviewPlan& plan, const apply::Transaction& transaction,
+                        std::optional<BackupResult> backup) {
   ApplyOutcome outcome;
-  outcome.final_target_path = final_path_through(plan.target_path, apply::rename_map(journal.renames));
+  outcome.final_target_path = transaction.current_target();
   outcome.backup = std::move(backup);
   for (const ChangeEntry& change : plan.changes) {
     outcome.names_changed += change.name_changes ? 1 : 0;
@@ -38,26 +35,45 @@ Result<std::optional<BackupResult>> back_up(const PreviewPlan& plan, const std::
   return TRY(create_backup_snapshot(plan.target_path, canonical));
 }
 
-ApplyFinished run_transaction(const PreviewPlan& plan, std::optional<BackupResult> backup) {
-  apply::Journal journal;
-  auto changed = apply::run_content_phase(plan, journal);
-  if (changed) changed = apply::run_rename_phase(plan, journal);
-  if (!changed) {
-    const std::vector<std::string> problems = apply::roll_back(journal);
-    return ApplyFinished{fail(apply::with_backup_note(rollback_text(changed.error(), problems), backup)),
-                         journal.temporary_files_left || !problems.empty()};
-  }
+// The forward way, phase by phase; the first failure stops it.
+Result<void> run_forward(apply::Transaction& transaction) {
+  TRY(transaction.write_journal());
+  TRY(transaction.stage_contents());
+  TRY(transaction.flush_journal());
+  TRY(transaction.install_contents());
+  TRY(transaction.rename_entries());
+  return transaction.commit();
+}
 
-  const std::vector<std::string> problems = apply::run_final_cleanup(journal);
-  if (!problems.empty()) {
-    return ApplyFinished{fail(apply::with_backup_note(
-                             join_lines("Changes completed, but some original-data recovery files could not be "
-                                        "removed. Remove them manually after checking your files:",
-                                        problems),
-                             backup)),
-                         true};
+std::string cleanup_text(const apply::Transaction::Cleanup& cleanup) {
+  if (!cleanup.recovery_files.empty()) {
+    return join_lines(join_lines("Changes completed, but some original-data recovery files could not be removed. "
+                                 "Remove them manually after checking your files:",
+                                 cleanup.recovery_files),
+                      cleanup.journal);
   }
-  return ApplyFinished{outcome_of(plan, journal, std::move(backup))};
+  return join_lines("Changes completed, but the transaction journal could not be removed. Remove it manually:",
+                    cleanup.journal);
+}
+
+ApplyFinished run_transaction(const PreviewPlan& plan, std::optional<BackupResult> backup) {
+  auto begun = apply::Transaction::begin(plan);
+  if (!begun) return ApplyFinished{fail(apply::with_backup_note(std::move(begun.error()), backup))};
+  apply::Transaction& transaction = *begun;
+  if (auto changed = run_forward(transaction); !changed) {
+    const apply::Problems problems = transaction.roll_back();
+    std::optional<std::string> kept;
+    if (!problems.unrestored.empty() && !transaction.journal_removed()) kept = transaction.journal_path();
+    return ApplyFinished{
+        fail(apply::with_backup_note(
+            apply::rollback_report(std::move(changed.error()), problems, backup.has_value(), kept), backup)),
+        !problems.unrestored.empty() || !problems.leftovers.empty()};
+  }
+  const apply::Transaction::Cleanup cleanup = transaction.finish();
+  if (!cleanup.recovery_files.empty() || !cleanup.journal.empty()) {
+    return ApplyFinished{fail(apply::with_backup_note(cleanup_text(cleanup), backup)), true};
+  }
+  return ApplyFinished{outcome_of(plan, transaction, std::move(backup))};
 }
 
 }  // namespace

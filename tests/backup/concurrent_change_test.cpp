@@ -3,6 +3,7 @@
 // follows: it removes what the backup made and nothing else.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -166,6 +167,38 @@ TEST_F(BackupConcurrentChange, ExistingFinalNameIsNeverReplaced) {
                                 container + kRemoved);
   EXPECT_EQ(testing::list_names(dir_ / "dest"), std::vector<std::string>{final_name.substr(final_name.rfind('/') + 1)});
   EXPECT_EQ(testing::read_file(final_name + "/keep.txt"), "keep");
+}
+
+// A file swapped for a fifo right before the verification opens it: the open
+// does not wait for a writer, and the identity check refuses what it opened.
+TEST_F(BackupConcurrentChange, FifoSwappedInBeforeTheVerificationOpenNeitherHangsNorPasses) {
+  std::uint64_t verification_open = 0;
+  {
+    TempDir scratch;
+    scratch.folder("dest");
+    const std::string file = scratch.file("src/a.bin", "x");
+    sys::testing::ScopedFaults faults;
+    sys::testing::record_calls();
+    ASSERT_TRUE(create_backup_snapshot(scratch / "src", scratch / "dest").has_value());
+    int source_opens = 0;
+    for (const sys::testing::RecordedCall& call : sys::testing::recorded_calls()) {
+      if (call.call != sys::Call::Open) continue;
+      ++verification_open;
+      if (call.subject == file && ++source_opens == 2) break;
+    }
+    ASSERT_EQ(source_opens, 2) << "the copy's open, then the verification's";
+  }
+  sys::testing::ScopedFaults faults;
+  sys::testing::on_call(verification_open, [&] {
+    ASSERT_EQ(::unlink(source_file_.c_str()), 0);
+    ASSERT_EQ(::mkfifo(source_file_.c_str(), 0644), 0);
+  }, sys::Call::Open);
+  ::alarm(60);  // a blocking open would end the test program here
+  const auto result = create_backup_snapshot(dir_ / "src", dir_ / "dest");
+  ::alarm(0);
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error(), "Open backup source changed: operation stopped\nPath: " + source_file_ + kRemoved);
+  EXPECT_TRUE(testing::list_names(dir_ / "dest").empty());
 }
 
 // A backup is reported complete only once every folder it created and the

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <functional>
+#include <sys/stat.h>
 
 #include "common/fs_testing.h"
 #include "engine/apply_support.h"
@@ -49,7 +50,7 @@ const std::vector<Fixture>& fixtures() {
 constexpr std::array<int, 5> kErrors = {EIO, ENOSPC, EPERM, EEXIST, EXDEV};
 
 // Leading texts an apply may stop with; anything else is a wrong message.
-constexpr std::array<const char*, 25> kLeads = {
+constexpr std::array<const char*, 32> kLeads = {
     "Selection changed since preview: ",       "File data changed since preview: ",
     "Folder contents changed since preview: ", "Cannot open file: ",
     "Cannot inspect open file: ",              "Cannot read file: ",
@@ -63,6 +64,10 @@ constexpr std::array<const char*, 25> kLeads = {
     "File changed during operation: ",         "Folder identity changed during operation: ",
     "Changes completed, but some original-data recovery files could not be removed.",
     "File became a link or special file: ",    "File grew beyond the safe size limit: ",
+    "Cannot create transaction journal: ",     "Cannot write transaction journal: ",
+    "Cannot flush transaction journal: ",      "Cannot flush folder: ",
+    "Cannot inspect selected path: ",          "Rename source became a link: ",
+    "Changes completed, but the transaction journal could not be removed.",
 };
 
 bool has_known_lead(const std::string& text) {
@@ -84,6 +89,29 @@ std::string lost_data(const TreeSnapshot& before, const TreeSnapshot& after) {
   return lost;
 }
 
+// A file not intact at its path must have its bytes somewhere, and that place
+// must be named: its own path, or a folder above it that kept its new name.
+std::string unnamed_displaced_files(const TreeSnapshot& original, const TreeSnapshot& after, const std::string& root,
+                                    const std::string& text) {
+  std::string unnamed;
+  for (const auto& [path, entry] : original) {
+    if (entry.type != 'f') continue;
+    if (const auto now = after.find(path); now != after.end() && now->second.content == entry.content) continue;
+    bool named = false;
+    for (const auto& [other_path, other] : after) {
+      if (other.type != 'f' || other.content != entry.content) continue;
+      for (std::string place = other_path; !named && !place.empty();) {
+        const bool own = place == other_path;
+        named = text.find(root + "/" + place) != std::string::npos && (own || !original.contains(place));
+        const std::size_t slash = place.rfind('/');
+        place = slash == std::string::npos ? std::string() : place.substr(0, slash);
+      }
+    }
+    if (!named) unnamed += path + "\n";
+  }
+  return unnamed;
+}
+
 struct SweepRun {
   std::string text;
   bool lists_files_to_preserve = false;
@@ -91,25 +119,37 @@ struct SweepRun {
   std::string root;
 };
 
-SweepRun run_with(const Fixture& fixture, std::optional<sys::testing::Fault> fault) {
+SweepRun run_with(const Fixture& fixture, std::vector<sys::testing::Fault> faults,
+                  const std::optional<std::string>& backup = std::nullopt) {
   TempDir dir;
   const std::string target = fixture.build(dir);
   const PreviewPlan plan = testing::plan_of(target, "old", "new");
-  sys::testing::install(fault);
-  const ApplyFinished finished = run_apply(plan, std::nullopt);
+  sys::testing::install(std::move(faults));
+  const ApplyFinished finished = run_apply(plan, backup);
   sys::testing::clear();
   return SweepRun{testing::failure_text(finished), finished.failure_lists_files_to_preserve,
                   testing::snapshot_tree(dir.path()), dir.path()};
 }
 
 struct Endings {
-  std::uint64_t applied = 0, refused = 0, rolled_back = 0, leftovers = 0, incomplete = 0;
+  std::uint64_t runs = 0, applied = 0, refused = 0, rolled_back = 0, leftovers = 0, incomplete = 0;
+  void print(const char* sweep) const {
+    std::printf("[ sweep    ] %s: %llu runs: %llu applied, %llu refused unchanged, %llu rolled back, %llu applied with "
+                "leftovers, %llu recovery incomplete\n",
+                sweep, static_cast<unsigned long long>(runs), static_cast<unsigned long long>(applied),
+                static_cast<unsigned long long>(refused), static_cast<unsigned long long>(rolled_back),
+                static_cast<unsigned long long>(leftovers), static_cast<unsigned long long>(incomplete));
+  }
 };
 
-void check_run(const SweepRun& run, bool persistent, const TreeSnapshot& original, const TreeSnapshot& applied,
+enum class Incomplete : bool { Forbidden, Allowed };
+
+void check_run(const SweepRun& run, Incomplete incomplete, const TreeSnapshot& original, const TreeSnapshot& applied,
                Endings& endings) {
+  ++endings.runs;
   for (const std::string& hidden : testing::hidden_files(run.after)) {
-    EXPECT_NE(run.text.find(run.root + "/" + hidden), std::string::npos) << "leftover not named: " << hidden;
+    EXPECT_NE(run.text.find(run.root + "/" + hidden), std::string::npos) << "leftover not named: " << hidden << "\n"
+                                                                         << run.text;
   }
   if (run.text.empty()) {
     ++endings.applied;
@@ -130,54 +170,186 @@ void check_run(const SweepRun& run, bool persistent, const TreeSnapshot& origina
   }
   if (run.text.find("\nRecovery is incomplete.") != std::string::npos) {
     ++endings.incomplete;
-    EXPECT_TRUE(persistent) << "one failure must always be undone:\n" << run.text;
+    EXPECT_EQ(incomplete, Incomplete::Allowed) << "one failure must always be undone:\n" << run.text;
     EXPECT_EQ(lost_data(original, run.after), "") << run.text;
+    EXPECT_EQ(unnamed_displaced_files(original, run.after, run.root, run.text), "") << run.text;
+    EXPECT_EQ(run.text.find("restore from your backup"), std::string::npos) << "no backup was made:\n" << run.text;
     return;
   }
   ++(run.text.find("\nApplied changes were rolled back.") != std::string::npos ? endings.rolled_back : endings.refused);
   EXPECT_EQ(testing::describe_difference(original, visible), "") << run.text;
 }
 
+struct Baseline {
+  TreeSnapshot original;
+  TreeSnapshot applied;
+  std::uint64_t calls = 0;
+  std::array<std::uint64_t, sys::kCallKinds> calls_of_kind{};
+};
+
+Baseline baseline_of(const Fixture& fixture) {
+  Baseline baseline;
+  {
+    TempDir dir;
+    fixture.build(dir);
+    baseline.original = testing::snapshot_tree(dir.path());
+  }
+  const SweepRun clean = run_with(fixture, {});
+  EXPECT_EQ(clean.text, "");
+  baseline.applied = clean.after;
+  TempDir counting;
+  const PreviewPlan plan = testing::plan_of(fixture.build(counting), "old", "new");
+  sys::testing::ScopedFaults faults;
+  EXPECT_TRUE(run_apply(plan, std::nullopt).outcome);
+  baseline.calls = sys::testing::calls_made();
+  for (int kind = 0; kind < sys::kCallKinds; ++kind) {
+    baseline.calls_of_kind[static_cast<std::size_t>(kind)] = sys::testing::calls_made(static_cast<sys::Call>(kind));
+  }
+  return baseline;
+}
+
 TEST(ApplyFaultSweep, EveryCallFailingLeavesTheTreeWholeAndNamesEveryLeftover) {
+  const testing::FastTempRoot fast;
   std::uint64_t total_points = 0;
   Endings endings;
   for (const Fixture& fixture : fixtures()) {
     SCOPED_TRACE(fixture.name);
-    TreeSnapshot original;
-    {
-      TempDir dir;
-      fixture.build(dir);
-      original = testing::snapshot_tree(dir.path());
-    }
-    const SweepRun clean = run_with(fixture, std::nullopt);
-    ASSERT_EQ(clean.text, "");
-    TempDir counting;
-    const PreviewPlan plan = testing::plan_of(fixture.build(counting), "old", "new");
-    sys::testing::install(std::nullopt);
-    ASSERT_TRUE(run_apply(plan, std::nullopt).outcome);
-    const std::uint64_t points = sys::testing::calls_made();
-    sys::testing::clear();
-    std::printf("[ sweep    ] %s: %llu injection points\n", fixture.name, static_cast<unsigned long long>(points));
-    total_points += points;
-
-    for (std::uint64_t call = 1; call <= points; ++call) {
+    const Baseline baseline = baseline_of(fixture);
+    std::printf("[ sweep    ] %s: %llu injection points\n", fixture.name, static_cast<unsigned long long>(baseline.calls));
+    total_points += baseline.calls;
+    for (std::uint64_t call = 1; call <= baseline.calls; ++call) {
       for (const bool persistent : {false, true}) {
         const int error = kErrors[call % kErrors.size()];
         SCOPED_TRACE("call " + std::to_string(call) + (persistent ? " persistent " : " once ") + std::to_string(error));
-        const SweepRun run = run_with(fixture, sys::testing::Fault{call, error, persistent, std::nullopt});
-        check_run(run, persistent, original, clean.after, endings);
+        const SweepRun run = run_with(fixture, {{call, error, persistent, std::nullopt}});
+        check_run(run, persistent ? Incomplete::Allowed : Incomplete::Forbidden, baseline.original, baseline.applied,
+                  endings);
         if (::testing::Test::HasFailure()) return;
       }
     }
   }
-  std::printf("[ sweep    ] endings: %llu applied, %llu refused unchanged, %llu rolled back, %llu applied with "
-              "leftovers, %llu recovery incomplete\n",
-              static_cast<unsigned long long>(endings.applied), static_cast<unsigned long long>(endings.refused),
-              static_cast<unsigned long long>(endings.rolled_back), static_cast<unsigned long long>(endings.leftovers),
-              static_cast<unsigned long long>(endings.incomplete));
+  endings.print("single faults");
   EXPECT_GT(total_points, 100u) << "the sweep lost its reach";
   EXPECT_GT(endings.rolled_back, 0u);
   EXPECT_GT(endings.incomplete, 0u);
+}
+
+// A signal interrupting any one call changes nothing: the layer retries it.
+TEST(ApplyFaultSweep, AnInterruptedCallAnywhereIsRetried) {
+  const testing::FastTempRoot fast;
+  const Fixture& fixture = fixtures().front();
+  const Baseline baseline = baseline_of(fixture);
+  for (std::uint64_t call = 1; call <= baseline.calls; ++call) {
+    SCOPED_TRACE("call " + std::to_string(call));
+    const SweepRun run = run_with(fixture, {{call, EINTR, false, std::nullopt}});
+    EXPECT_EQ(run.text, "");
+    EXPECT_EQ(testing::describe_difference(baseline.applied, run.after), "");
+    if (::testing::Test::HasFailure()) return;
+  }
+}
+
+// Every rename, every unlink or every flush failing from one of them on,
+// while all other calls work.
+TEST(ApplyFaultSweep, OneKindOfCallFailingFromThenOnWhileTheOthersWork) {
+  const testing::FastTempRoot fast;
+  Endings endings;
+  for (const Fixture& fixture : fixtures()) {
+    SCOPED_TRACE(fixture.name);
+    const Baseline baseline = baseline_of(fixture);
+    for (const sys::Call kind : {sys::Call::Rename, sys::Call::Unlink, sys::Call::Fsync}) {
+      const std::uint64_t count = baseline.calls_of_kind[static_cast<std::size_t>(kind)];
+      EXPECT_GT(count, 0u) << sys::call_name(kind);
+      for (std::uint64_t call = 1; call <= count; ++call) {
+        SCOPED_TRACE(std::string(sys::call_name(kind)) + " " + std::to_string(call) + " on");
+        const SweepRun run = run_with(fixture, {{call, kErrors[call % kErrors.size()], true, kind}});
+        check_run(run, Incomplete::Allowed, baseline.original, baseline.applied, endings);
+        if (::testing::Test::HasFailure()) return;
+      }
+    }
+  }
+  endings.print("one kind failing");
+  EXPECT_GT(endings.rolled_back, 0u);
+}
+
+// One fault on the way forward and a second one after it, during the
+// rollback or the cleanup, at every pair of calls of a small apply: two
+// passing failures never keep the tree from ending as it was or applied.
+TEST(ApplyFaultSweep, EveryPairOfFaultsOnASmallTree) {
+  const testing::FastTempRoot fast;
+  const Fixture small{"small", [](TempDir& dir) {
+                        dir.file("t/old.txt", "old");
+                        return dir / "t";
+                      }};
+  const Baseline baseline = baseline_of(small);
+  Endings endings;
+  for (std::uint64_t first = 1; first <= baseline.calls; ++first) {
+    std::uint64_t calls_after_first = 0;
+    {
+      TempDir dir;
+      const PreviewPlan plan = testing::plan_of(small.build(dir), "old", "new");
+      sys::testing::ScopedFaults faults(sys::testing::Fault{first, EIO, false, std::nullopt});
+      (void)run_apply(plan, std::nullopt);
+      calls_after_first = sys::testing::calls_made();
+    }
+    for (std::uint64_t second = first + 1; second <= calls_after_first; ++second) {
+      SCOPED_TRACE("calls " + std::to_string(first) + " and " + std::to_string(second));
+      const SweepRun run = run_with(small, {{first, EIO, false, std::nullopt},
+                                            {second, kErrors[second % kErrors.size()], false, std::nullopt}});
+      check_run(run, Incomplete::Forbidden, baseline.original, baseline.applied, endings);
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
+  endings.print("pairs of faults");
+  EXPECT_GT(endings.runs, 500u) << "the sweep lost its reach";
+  EXPECT_GT(endings.rolled_back, 100u);
+}
+
+// With a backup destination the backup's own calls come first; a failure
+// after the backup adds its note, and one before it changes nothing.
+TEST(ApplyFaultSweep, EveryCallFailingWithABackupDestination) {
+  const testing::FastTempRoot fast;
+  const Fixture small{"small with backup", [](TempDir& dir) {
+                        dir.file("t/old_d/a.txt", "old");
+                        return dir / "t";
+                      }};
+  const Baseline baseline = baseline_of(small);
+  TempDir destination;
+  ::chmod(destination.path().c_str(), 0755);
+  std::uint64_t calls = 0;
+  {
+    TempDir dir;
+    const PreviewPlan plan = testing::plan_of(small.build(dir), "old", "new");
+    sys::testing::ScopedFaults faults;
+    EXPECT_TRUE(run_apply(plan, destination.path()).outcome);
+    calls = sys::testing::calls_made();
+  }
+  Endings endings;
+  for (std::uint64_t call = 1; call <= calls; ++call) {
+    for (const bool persistent : {false, true}) {
+      SCOPED_TRACE("call " + std::to_string(call) + (persistent ? " persistent" : " once"));
+      const SweepRun run = run_with(small, {{call, kErrors[call % kErrors.size()], persistent, std::nullopt}},
+                                    destination.path());
+      SweepRun without_note = run;
+      if (const std::size_t note = run.text.find("\nComplete original backup retained at: ");
+          note != std::string::npos) {
+        without_note.text.erase(note);
+      }
+      // The backup's own failures come before any change, in the backup's words.
+      if (!has_known_lead(without_note.text) && !without_note.text.empty()) {
+        EXPECT_EQ(testing::describe_difference(baseline.original, run.after), "") << run.text;
+        continue;
+      }
+      if (without_note.text.find("\nRecovery is incomplete.") != std::string::npos) {
+        EXPECT_NE(run.text.find("Preserve these files and restore from your backup:"), std::string::npos) << run.text;
+        without_note.text.replace(without_note.text.find(" and restore from your backup"), 29, "");
+      }
+      check_run(without_note, persistent ? Incomplete::Allowed : Incomplete::Forbidden, baseline.original,
+                baseline.applied, endings);
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
+  endings.print("with a backup destination");
+  EXPECT_GT(endings.rolled_back, 0u);
 }
 
 }  // namespace

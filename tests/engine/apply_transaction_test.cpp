@@ -9,6 +9,7 @@
 #include "common/fs_testing.h"
 #include "engine/apply.h"
 #include "engine/apply_support.h"
+#include "engine/transaction_names.h"
 
 namespace tarnwick {
 namespace {
@@ -24,14 +25,6 @@ std::string hidden_file(const TempDir& dir, const std::string& kind) {
     if (path.ends_with(kind)) return dir / path;
   }
   return {};
-}
-
-// Calls of one kind the two verifications make, so a callback can aim past them.
-std::uint64_t verification_calls(const PreviewPlan& plan, Call kind) {
-  ScopedFaults counting;
-  EXPECT_TRUE(apply::verify_plan(plan).has_value());
-  EXPECT_TRUE(apply::verify_plan(plan).has_value());
-  return sys::testing::calls_made(kind);
 }
 
 class ApplyTest : public ::testing::Test {
@@ -192,15 +185,12 @@ TEST_F(ApplyTest, FileReplacedByLinkBeforeItsRenameStopsAndRollsBack) {
   dir.file("t/g.txt", "old");
   const PreviewPlan plan = testing::plan_of(target(), "old", "new");
   const auto before = snapshot();
-  const std::uint64_t verifying = verification_calls(plan, Call::Lstat);
   ScopedFaults faults;
-  std::uint64_t lstat_of_rename = 0;
-  // Content install of g.txt probes once in its last check (one lstat), then the rename phase starts.
-  lstat_of_rename = verifying + 2;
-  sys::testing::on_call(lstat_of_rename, [&] {
+  // The second rename installs g.txt; the rename phase comes next.
+  sys::testing::on_call(2, [&] {
     ::unlink(file.c_str());
     ::symlink("elsewhere", file.c_str());
-  }, Call::Lstat);
+  }, Call::Rename);
   const std::string text = testing::failure_text(run_apply(plan, std::nullopt));
   sys::testing::clear();
   EXPECT_EQ(text, "Rename source became a link: operation stopped\nPath: " + file + kRolledBack);
@@ -271,10 +261,12 @@ TEST_F(ApplyTest, IncompleteRecoveryNamesTheFileHoldingTheOriginal) {
   ASSERT_FALSE(recovery.empty());
   EXPECT_EQ(testing::read_file(recovery), "old");
   EXPECT_EQ(text, "Cannot rename entry: Input/output error (os error 5)\nPath: " + dir / "t/f_old" +
-                      "\nRecovery is incomplete. Preserve these files and restore from your backup:\n"
+                      "\nRecovery is incomplete. Preserve these files:\n"
                       "Could not move current file aside; original backup retained: Input/output error (os error 5)\n"
                       "Path: " + edited + "\n"
-                      "Could not restore original data; recovery files retained: operation stopped\nPath: " + recovery);
+                      "Could not restore original data; recovery files retained: operation stopped\nPath: " + recovery +
+                      "\nTransaction journal kept for Recover: preview this folder again to finish the recovery\nPath: " +
+                      hidden_file(dir, "-journal"));
 }
 
 TEST_F(ApplyTest, ApplyFinishedArrivesThroughTheWorkerChannel) {
@@ -294,31 +286,37 @@ TEST_F(ApplyTest, ApplyFinishedArrivesThroughTheWorkerChannel) {
   EXPECT_EQ(testing::read_file(dir / "t/f_new"), "x");
 }
 
-TEST(ApplyTransactionFiles, NamesAreHiddenBesideTheFileAndNeverReused) {
+TEST(ApplyTransactionFiles, NamesAreHiddenNeverReusedAndRecognisedWhateverTheProcess) {
   TempDir dir;
-  const std::string beside = dir.file("f.txt", "x");
-  auto first = apply::reserve_transaction_file(beside, apply::TransactionKind::Stage);
-  auto second = apply::reserve_transaction_file(beside, apply::TransactionKind::Recovery);
+  const auto folder = sys::open(dir.path(), O_PATH | O_DIRECTORY);
+  ASSERT_TRUE(folder);
+  const auto first = apply::choose_transaction_name(folder->get(), dir.path(), TransactionKind::Stage);
+  const auto second = apply::choose_transaction_name(folder->get(), dir.path(), TransactionKind::Recovery);
   ASSERT_TRUE(first && second);
-  const std::string prefix = dir / (".tarnwick-" + std::to_string(::getpid()) + "-");
-  EXPECT_TRUE(first->path.starts_with(prefix) && first->path.ends_with("-stage")) << first->path;
-  EXPECT_TRUE(second->path.starts_with(prefix) && second->path.ends_with("-recovery")) << second->path;
-  EXPECT_EQ(testing::snapshot_tree(dir.path()).at(first->path.substr(dir.path().size() + 1)).mode & 07777, 0600u);
+  const std::string prefix = ".tarnwick-" + std::to_string(::getpid()) + "-";
+  EXPECT_TRUE(first->starts_with(prefix) && first->ends_with("-stage")) << *first;
+  EXPECT_TRUE(second->starts_with(prefix) && second->ends_with("-recovery")) << *second;
+  EXPECT_FALSE(testing::exists(dir / *first)) << "a name is only chosen, the file comes later";
 
   // Names taken by someone else are skipped; 128 taken in a row give up.
-  const std::uint64_t next = apply::transaction_counter().load();
+  const std::uint64_t next = transaction_counter().load();
   for (std::uint64_t i = 0; i < 128; ++i) {
-    testing::write_file(apply::transaction_file_path(beside, next + i, apply::TransactionKind::Stage), "theirs");
+    testing::write_file(dir / transaction_file_name(next + i, TransactionKind::Stage), "theirs");
   }
-  EXPECT_EQ(testing::failure_text(ApplyFinished{[&]() -> Result<ApplyOutcome> {
-              TRY(apply::reserve_transaction_file(beside, apply::TransactionKind::Stage));
-              return ApplyOutcome{};
-            }()}),
-            "Could not reserve a unique transaction filename.");
-  testing::write_file(apply::transaction_file_path(beside, next + 128, apply::TransactionKind::Stage), "theirs");
-  auto after_one_taken = apply::reserve_transaction_file(beside, apply::TransactionKind::Stage);
-  ASSERT_TRUE(after_one_taken);
-  EXPECT_EQ(after_one_taken->path, apply::transaction_file_path(beside, next + 129, apply::TransactionKind::Stage));
+  const auto refused = apply::choose_transaction_name(folder->get(), dir.path(), TransactionKind::Stage);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error(), "Could not reserve a unique transaction filename.");
+  testing::write_file(dir / transaction_file_name(next + 128, TransactionKind::Stage), "theirs");
+  EXPECT_EQ(apply::choose_transaction_name(folder->get(), dir.path(), TransactionKind::Stage),
+            transaction_file_name(next + 129, TransactionKind::Stage));
+
+  EXPECT_EQ(transaction_kind_of(".tarnwick-1-0-stage"), TransactionKind::Stage);
+  EXPECT_EQ(transaction_kind_of(".tarnwick-4242-17-recovery"), TransactionKind::Recovery);
+  EXPECT_EQ(transaction_kind_of(".tarnwick-9-99999999999-journal"), TransactionKind::Journal);
+  for (const char* other : {".tarnwick-1-0-stage2", ".tarnwick--0-stage", ".tarnwick-1-stage", ".tarnwick-a-1-stage",
+                            "tarnwick-1-0-stage", ".Tarnwick-1-0-stage", ".tarnwick-1-0-", ".tarnwick-1-0-journal.txt"}) {
+    EXPECT_EQ(transaction_kind_of(other), std::nullopt) << other;
+  }
 }
 
 }  // namespace

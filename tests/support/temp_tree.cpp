@@ -57,6 +57,30 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, error);
 }
 
+FastTempRoot::FastTempRoot() {
+  if (::geteuid() != 0) return;
+  char pattern[] = "/tmp/tarnwick-tmpfs-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) return;
+  if (run_command(std::string("mount -t tmpfs -o size=512m,mode=1777 tarnwick-sweep ") + pattern) != 0) {
+    ::rmdir(pattern);
+    return;
+  }
+  mount_point_ = pattern;
+  if (const char* current = std::getenv("TMPDIR")) previous_tmpdir_ = current;
+  ::setenv("TMPDIR", pattern, 1);
+}
+
+FastTempRoot::~FastTempRoot() {
+  if (!mount_point_) return;
+  if (previous_tmpdir_) {
+    ::setenv("TMPDIR", previous_tmpdir_->c_str(), 1);
+  } else {
+    ::unsetenv("TMPDIR");
+  }
+  run_command("umount " + *mount_point_);
+  ::rmdir(mount_point_->c_str());
+}
+
 std::string TempDir::operator/(const std::string& relative) const { return path_ + "/" + relative; }
 
 std::string TempDir::file(const std::string& relative, const std::string& content, mode_t mode) {
