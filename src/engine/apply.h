@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -74,8 +75,13 @@ struct Problems {
   std::vector<std::string> leftovers;
 };
 
-// The cleanup rule for a transaction file that should hold expected: nothing
-// there, nothing done; the expected bytes, removed; anything else kept and named.
+// The cleanup rule for a transaction file: nothing there, nothing done; the
+// file judge finds Equal to what it should be, removed; anything else kept and
+// named. judge gets the file's own metadata (no link followed).
+using FileJudge = std::function<Comparison(const struct stat&)>;
+void clean_up_transaction_file(int folder, const std::string& name, const std::string& path, const FileJudge& judge,
+                               std::vector<std::string>& problems);
+// The rule for a file that should hold expected bytes.
 void clean_up_transaction_file(int folder, const std::string& name, const std::string& path,
                                std::string_view expected, std::vector<std::string>& problems);
 

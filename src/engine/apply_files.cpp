@@ -70,9 +70,12 @@ Result<std::string> choose_transaction_name(int folder, const std::string& folde
   return fail("Could not reserve a unique transaction filename.");
 }
 
-void clean_up_transaction_file(int folder, const std::string& name, const std::string& path,
-                               std::string_view expected, std::vector<std::string>& problems) {
-  const Comparison found = compare_file_at(folder, name, expected);
+void clean_up_transaction_file(int folder, const std::string& name, const std::string& path, const FileJudge& judge,
+                               std::vector<std::string>& problems) {
+  const auto status = sys::fstatat(folder, name, AT_SYMLINK_NOFOLLOW);
+  if (!status && status.error() == ENOENT) return;
+  // A failed probe or read is said as such; the file is kept either way.
+  const Comparison found = status ? judge(*status) : Comparison{ReadBack::Unreadable, status.error()};
   if (found.state == ReadBack::Missing) return;
   if (found.state == ReadBack::Unreadable) {
     problems.push_back(path_error("Could not read back temporary transaction file; preserved for manual review",
@@ -88,6 +91,12 @@ void clean_up_transaction_file(int folder, const std::string& name, const std::s
   if (!removed && removed.error() != ENOENT) {
     problems.push_back(path_error("Cannot remove temporary transaction file", removed.error(), path));
   }
+}
+
+void clean_up_transaction_file(int folder, const std::string& name, const std::string& path,
+                               std::string_view expected, std::vector<std::string>& problems) {
+  clean_up_transaction_file(
+      folder, name, path, [&](const struct stat&) { return compare_file_at(folder, name, expected); }, problems);
 }
 
 }  // namespace tarnwick::apply

@@ -400,22 +400,14 @@ void Transaction::clean_up_recovery(std::size_t index, int folder, const std::st
     return;
   }
   // Recover has no bytes: the recovery file goes only while it still is the original file.
-  const auto status = sys::fstatat(folder, install.recovery_name, AT_SYMLINK_NOFOLLOW);
-  if (!status && status.error() == ENOENT) return;
-  if (!status) {
-    problems.push_back(path_error("Could not read back temporary transaction file; preserved for manual review",
-                                  status.error(), path));
-    return;
-  }
-  if (!S_ISREG(status->st_mode) || status->st_nlink != 1 || !(identity_of(*status) == install.original)) {
-    problems.push_back(path_form("Temporary data was modified externally; preserved for manual review",
-                                 "do not delete without checking", path));
-    return;
-  }
-  const auto removed = sys::unlinkat(folder, install.recovery_name, 0);
-  if (!removed && removed.error() != ENOENT) {
-    problems.push_back(path_error("Cannot remove temporary transaction file", removed.error(), path));
-  }
+  const FileIdentity& original = install.original;
+  clean_up_transaction_file(
+      folder, install.recovery_name, path,
+      [&](const struct stat& status) {
+        const bool same = S_ISREG(status.st_mode) && status.st_nlink == 1 && identity_of(status) == original;
+        return Comparison{same ? ReadBack::Equal : ReadBack::Different};
+      },
+      problems);
 }
 
 Result<void> Transaction::remove_journal() {

@@ -12,8 +12,6 @@ namespace tarnwick::apply {
 
 namespace {
 
-constexpr std::string_view kModified = "Temporary data was modified externally; preserved for manual review";
-constexpr std::string_view kUnreadable = "Could not read back temporary transaction file; preserved for manual review";
 constexpr std::string_view kNotRestored = "Could not restore original data; recovery files retained";
 
 void append_lines(std::string& text, const std::vector<std::string>& lines) {
@@ -242,54 +240,32 @@ bool Transaction::holds_original(std::size_t index, int folder, const std::strin
 void Transaction::clean_up_stage(std::size_t index, int folder, const std::string& folder_path,
                                  std::vector<std::string>& problems) {
   const JournalInstall& install = journal_.installs[index];
-  const std::string path = join_path(folder_path, install.stage_name);
-  const auto status = sys::fstatat(folder, install.stage_name, AT_SYMLINK_NOFOLLOW);
-  if (!status && status.error() == ENOENT) return;
-  if (!status) {
-    problems.push_back(path_error(kUnreadable, status.error(), path));
-    return;
-  }
-  const bool plain_file = S_ISREG(status->st_mode) && status->st_nlink == 1;
-  bool ours = false;
-  if (install.staged) {
-    ours = plain_file && identity_of(*status) == *install.staged;
-    if (ours && !records_.empty()) {
-      const Comparison found = compare_file_at(folder, install.stage_name, replacement_bytes_of(index));
-      if (found.state == ReadBack::Unreadable) {
-        problems.push_back(path_error(kUnreadable, found.error, path));
-        return;
-      }
-      ours = found.state == ReadBack::Equal;
+  const auto judge = [&](const struct stat& status) {
+    const bool plain_file = S_ISREG(status.st_mode) && status.st_nlink == 1;
+    if (!install.staged) {
+      // Never completely staged: this run knows it made the file; Recover
+      // takes a plain file no longer than the replacement for the unfinished one.
+      const bool ours = inferred_ ? plain_file && static_cast<std::uint64_t>(status.st_size) <= install.replacement_size
+                                  : progress_[index].stage_created;
+      return Comparison{ours ? ReadBack::Equal : ReadBack::Different};
     }
-  } else {
-    // Never completely staged: this run knows it made the file; Recover
-    // takes a plain file no longer than the replacement for the unfinished one.
-    ours = inferred_ ? plain_file && static_cast<std::uint64_t>(status->st_size) <= install.replacement_size
-                     : progress_[index].stage_created;
-  }
-  if (!ours) {
-    problems.push_back(path_form(kModified, "do not delete without checking", path));
-    return;
-  }
-  remove_own_file(folder, install.stage_name, path, problems);
+    if (!plain_file || !(identity_of(status) == *install.staged)) return Comparison{ReadBack::Different};
+    if (records_.empty()) return Comparison{ReadBack::Equal};
+    return compare_file_at(folder, install.stage_name, replacement_bytes_of(index));
+  };
+  clean_up_transaction_file(folder, install.stage_name, join_path(folder_path, install.stage_name), judge, problems);
 }
 
 void Transaction::clean_up_reservation(std::size_t index, int folder, const std::string& folder_path,
                                        std::vector<std::string>& problems) {
   const JournalInstall& install = journal_.installs[index];
-  const std::string path = join_path(folder_path, install.recovery_name);
-  const auto status = sys::fstatat(folder, install.recovery_name, AT_SYMLINK_NOFOLLOW);
-  if (!status && status.error() == ENOENT) return;
-  if (!status) {
-    problems.push_back(path_error(kUnreadable, status.error(), path));
-    return;
-  }
   // The empty file that kept the name: nothing was ever written to it.
-  if (!S_ISREG(status->st_mode) || status->st_nlink != 1 || status->st_size != 0) {
-    problems.push_back(path_form(kModified, "do not delete without checking", path));
-    return;
-  }
-  remove_own_file(folder, install.recovery_name, path, problems);
+  const auto judge = [](const struct stat& status) {
+    const bool empty = S_ISREG(status.st_mode) && status.st_nlink == 1 && status.st_size == 0;
+    return Comparison{empty ? ReadBack::Equal : ReadBack::Different};
+  };
+  clean_up_transaction_file(folder, install.recovery_name, join_path(folder_path, install.recovery_name), judge,
+                            problems);
 }
 
 bool Transaction::fully_applied() {

@@ -180,6 +180,16 @@ void check_run(const SweepRun& run, Incomplete incomplete, const TreeSnapshot& o
   EXPECT_EQ(testing::describe_difference(original, visible), "") << run.text;
 }
 
+// The calls an apply of the fixture makes under these faults.
+std::uint64_t calls_of_apply(const Fixture& fixture, std::vector<sys::testing::Fault> faults,
+                             const std::optional<std::string>& backup = std::nullopt) {
+  TempDir dir;
+  const PreviewPlan plan = testing::plan_of(fixture.build(dir), "old", "new");
+  sys::testing::ScopedFaults scoped(std::move(faults));
+  (void)run_apply(plan, backup);
+  return sys::testing::calls_made();
+}
+
 struct Baseline {
   TreeSnapshot original;
   TreeSnapshot applied;
@@ -197,11 +207,7 @@ Baseline baseline_of(const Fixture& fixture) {
   const SweepRun clean = run_with(fixture, {});
   EXPECT_EQ(clean.text, "");
   baseline.applied = clean.after;
-  TempDir counting;
-  const PreviewPlan plan = testing::plan_of(fixture.build(counting), "old", "new");
-  sys::testing::ScopedFaults faults;
-  EXPECT_TRUE(run_apply(plan, std::nullopt).outcome);
-  baseline.calls = sys::testing::calls_made();
+  baseline.calls = calls_of_apply(fixture, {});
   for (int kind = 0; kind < sys::kCallKinds; ++kind) {
     baseline.calls_of_kind[static_cast<std::size_t>(kind)] = sys::testing::calls_made(static_cast<sys::Call>(kind));
   }
@@ -283,14 +289,7 @@ TEST(ApplyFaultSweep, EveryPairOfFaultsOnASmallTree) {
   const Baseline baseline = baseline_of(small);
   Endings endings;
   for (std::uint64_t first = 1; first <= baseline.calls; ++first) {
-    std::uint64_t calls_after_first = 0;
-    {
-      TempDir dir;
-      const PreviewPlan plan = testing::plan_of(small.build(dir), "old", "new");
-      sys::testing::ScopedFaults faults(sys::testing::Fault{first, EIO, false, std::nullopt});
-      (void)run_apply(plan, std::nullopt);
-      calls_after_first = sys::testing::calls_made();
-    }
+    const std::uint64_t calls_after_first = calls_of_apply(small, {{first, EIO, false, std::nullopt}});
     for (std::uint64_t second = first + 1; second <= calls_after_first; ++second) {
       SCOPED_TRACE("calls " + std::to_string(first) + " and " + std::to_string(second));
       const SweepRun run = run_with(small, {{first, EIO, false, std::nullopt},
@@ -315,14 +314,7 @@ TEST(ApplyFaultSweep, EveryCallFailingWithABackupDestination) {
   const Baseline baseline = baseline_of(small);
   TempDir destination;
   ::chmod(destination.path().c_str(), 0755);
-  std::uint64_t calls = 0;
-  {
-    TempDir dir;
-    const PreviewPlan plan = testing::plan_of(small.build(dir), "old", "new");
-    sys::testing::ScopedFaults faults;
-    EXPECT_TRUE(run_apply(plan, destination.path()).outcome);
-    calls = sys::testing::calls_made();
-  }
+  const std::uint64_t calls = calls_of_apply(small, {}, destination.path());
   Endings endings;
   for (std::uint64_t call = 1; call <= calls; ++call) {
     for (const bool persistent : {false, true}) {

@@ -31,29 +31,11 @@ TransactionJournal sample() {
   return journal;
 }
 
+// Equal plans write the same text; the progress is compared on its own.
 void expect_same(const TransactionJournal& a, const TransactionJournal& b) {
-  EXPECT_EQ(a.target, b.target);
-  ASSERT_EQ(a.folders.size(), b.folders.size());
-  for (std::size_t i = 0; i < a.folders.size(); ++i) {
-    EXPECT_EQ(a.folders[i].path, b.folders[i].path);
-    EXPECT_EQ(a.folders[i].inode, b.folders[i].inode);
-  }
+  EXPECT_EQ(journal_plan_text(a), journal_plan_text(b));
   ASSERT_EQ(a.installs.size(), b.installs.size());
-  for (std::size_t i = 0; i < a.installs.size(); ++i) {
-    EXPECT_EQ(a.installs[i].path, b.installs[i].path);
-    EXPECT_EQ(a.installs[i].original, b.installs[i].original);
-    EXPECT_EQ(a.installs[i].replacement_size, b.installs[i].replacement_size);
-    EXPECT_EQ(a.installs[i].stage_name, b.installs[i].stage_name);
-    EXPECT_EQ(a.installs[i].recovery_name, b.installs[i].recovery_name);
-    EXPECT_EQ(a.installs[i].staged, b.installs[i].staged);
-  }
-  ASSERT_EQ(a.renames.size(), b.renames.size());
-  for (std::size_t i = 0; i < a.renames.size(); ++i) {
-    EXPECT_EQ(a.renames[i].from, b.renames[i].from);
-    EXPECT_EQ(a.renames[i].to, b.renames[i].to);
-    EXPECT_EQ(a.renames[i].inode, b.renames[i].inode);
-    EXPECT_EQ(a.renames[i].is_folder, b.renames[i].is_folder);
-  }
+  for (std::size_t i = 0; i < a.installs.size(); ++i) EXPECT_EQ(a.installs[i].staged, b.installs[i].staged);
   EXPECT_EQ(a.committed, b.committed);
 }
 
@@ -65,6 +47,11 @@ TEST(Journal, EveryNameAndIdentitySurvivesTheRoundTripWithProgress) {
   ASSERT_TRUE(read) << read.error();
   EXPECT_TRUE(read->plan_complete);
   expect_same(journal, read->journal);
+  ASSERT_EQ(read->journal.installs.size(), 1u);
+  EXPECT_EQ(read->journal.installs[0].path, journal.installs[0].path);
+  EXPECT_EQ(read->journal.installs[0].original, journal.installs[0].original);
+  EXPECT_EQ(read->journal.folders[1].path, journal.folders[1].path);
+  EXPECT_EQ(read->journal.renames[1].from, "/tmp/a target/%41") << "an escape-like name is kept as it is";
 
   journal.installs[0].staged = identity(77, 0100644);
   journal.committed = true;
