@@ -65,7 +65,8 @@ TEST(PreviewFaults, EveryCallOfTheWalkFailsWithItsPathFormText) {
 
   const int errors[] = {EIO, EACCES, ENOMEM, ELOOP, ENAMETOOLONG};
   // The look for an interrupted apply's journal lists the target and every
-  // folder above it first, and passes over one it may not read.
+  // folder above it first, and passes over one it may not read; the shared
+  // temporary folder among them may change size while the test runs.
   const auto ancestor_listings = static_cast<std::uint64_t>(std::count(dir.path().begin(), dir.path().end(), '/') + 2);
   int injection_points = 0;
   for (const CallMessages& kind : kWalkCalls) {
@@ -81,7 +82,12 @@ TEST(PreviewFaults, EveryCallOfTheWalkFailsWithItsPathFormText) {
         const int error = errors[(injection_points++) % std::size(errors)];
         ScopedFaults faults(Fault{.call_number = n, .error = error, .persistent = persistent, .only = kind.call});
         const PreviewFinished finished = run_preview(request);
-        if (finished.plan && kind.call == Call::Opendir && error == EACCES && !persistent && n <= ancestor_listings) {
+        if (finished.plan) {
+          // Passed over: a folder above the target it may not read. Not
+          // reached: the listing of a shared folder above (the temporary
+          // folder) shrank since the calls were counted.
+          const bool passed_over = kind.call == Call::Opendir && error == EACCES && !persistent && n <= ancestor_listings;
+          EXPECT_TRUE(passed_over || sys::testing::faults_fired() == 0) << sys::call_name(kind.call) << " call " << n;
           continue;
         }
         ASSERT_FALSE(finished.plan.has_value()) << sys::call_name(kind.call) << " call " << n;
