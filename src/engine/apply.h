@@ -129,6 +129,9 @@ class Transaction {
   // Recover: every install holds its stage file and every rename is in place,
   // so the apply had completed everything but its cleanup.
   bool fully_applied();
+  // Recover, after fully_applied(): the cleanup had removed a recovery file,
+  // so the changes can no longer be undone and only completing is left.
+  bool cleanup_begun();
 
   const std::string& journal_path() const { return journal_path_; }
   bool journal_removed() const { return journal_removed_; }

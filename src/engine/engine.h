@@ -127,7 +127,7 @@ struct RecoverOutcome {
   enum class Kind : std::uint8_t {
     RolledBack,      // every change it had made is undone
     NothingChanged,  // it had not changed anything yet; only its journal was left
-    Completed,       // it had made and flushed every change; what it left behind is removed
+    Completed,       // it had made every change and begun its cleanup; the rest of that is done
   };
   Kind kind = Kind::RolledBack;
   std::string target_path;  // where the interrupted apply's target is now ("" when unknown)
@@ -154,7 +154,9 @@ PreviewFinished run_preview(OperationRequest request);
 ApplyFinished run_apply(PreviewPlan plan, std::optional<std::string> backup_destination);
 BackupFinished run_backup_only(std::string target, std::string destination);
 // Rolls back the apply interrupted under this journal (the path a refused
-// preview names), or completes its cleanup when it had completed its changes.
+// preview names), or, when its final cleanup had already removed an original,
+// completes that cleanup instead. Call it on a worker thread: its result is
+// one RecoverFinished event.
 RecoverFinished run_recover(std::string journal_path);
 
 // The sentence that reports a successful Recover.

@@ -1,6 +1,6 @@
 // Recover: an apply interrupted by a kill or a power loss is rolled back from
-// its journal and what the filesystem shows, or, when it had completed its
-// changes, its cleanup is completed. Recover keeps no journal of its own: each
+// its journal and what the filesystem shows, or, when its final cleanup had
+// begun removing the originals, that cleanup is completed. Recover keeps no journal of its own: each
 // step is decided from the disk again, so an interrupted Recover is resumed by
 // the next one.
 #include "common/text.h"
@@ -59,7 +59,10 @@ Result<RecoverOutcome> recover(const std::string& journal_path, bool& lists_file
     }
     return RecoverOutcome{RecoverOutcome::Kind::NothingChanged, target};
   }
-  if (committed && transaction.fully_applied()) {
+  // An apply killed after its commit is still rolled back, as long as every
+  // original is at hand: it never reported success. Once its cleanup has
+  // removed an original, completing it is the only consistent end.
+  if (committed && transaction.fully_applied() && transaction.cleanup_begun()) {
     const apply::Transaction::Cleanup cleanup = transaction.finish();
     if (!cleanup.recovery_files.empty() || !cleanup.journal.empty()) {
       lists_files = true;

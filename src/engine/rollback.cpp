@@ -291,6 +291,14 @@ bool Transaction::fully_applied() {
   return true;
 }
 
+bool Transaction::cleanup_begun() {
+  for (std::size_t index = 0; index < journal_.installs.size(); ++index) {
+    const auto folder = open_folder_of(journal_.installs[index].path);
+    if (folder && what_is_at(index, *folder, journal_.installs[index].recovery_name) == Holds::Nothing) return true;
+  }
+  return false;
+}
+
 std::string rollback_report(std::string failure, const Problems& problems, bool backup_made,
                             const std::optional<std::string>& journal_kept) {
   if (!problems.unrestored.empty()) {

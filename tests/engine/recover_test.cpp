@@ -1,7 +1,7 @@
 // Recover: an apply killed (SIGKILL) before any of its filesystem calls, and a
 // Recover killed the same way, always end with the tree exactly as before the
-// apply (or fully applied, when the kill came after the apply's commit) and
-// with no hidden file left.
+// apply (or fully applied, when the kill came after the apply's cleanup had
+// removed an original) and with no hidden file left.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <variant>
 
 #include "common/fs_testing.h"
 #include "engine/apply_support.h"
@@ -125,8 +126,14 @@ void recover_and_check(const TempDir& dir, const Trees& trees, const std::string
   } else {
     const RecoverFinished finished = run_recover(*journal);
     ASSERT_TRUE(finished.outcome) << context << finished.outcome.error();
-    ++(finished.outcome->kind == RecoverOutcome::Kind::Completed ? counts.completed : counts.recovered);
+    const bool completed = finished.outcome->kind == RecoverOutcome::Kind::Completed;
+    ++(completed ? counts.completed : counts.recovered);
     EXPECT_EQ(refused_with_journal(dir), std::nullopt) << context;
+    // An apply that never reported success is undone, unless its cleanup had
+    // already removed an original.
+    if (!completed) {
+      EXPECT_EQ(testing::describe_difference(trees.original, testing::snapshot_tree(dir.path())), "") << context;
+    }
   }
   expect_whole(dir, trees, context);
 }
@@ -187,6 +194,50 @@ TEST(RecoverKillSweep, ARecoverKilledAtAnyCallIsFinishedByTheNext) {
   std::printf("[ kills    ] %llu Recover kill points: %d finished by a second Recover, %d had nothing left\n",
               static_cast<unsigned long long>(recover_points), counts.recovered + counts.completed, counts.no_journal);
   EXPECT_GT(recover_points, 50u) << "the sweep lost its reach";
+}
+
+// What the screen relies on: Recover started as a worker sends exactly one
+// RecoverFinished, says what it did, and refuses a path that is no journal.
+TEST(RecoverWorker, SendsOneEventWithItsOutcomeAndRefusesWhatIsNoJournal) {
+  TempDir counting;
+  const PreviewPlan counted = testing::plan_of(fixtures().back().build(counting), "old", "new");
+  const std::uint64_t points = calls_of([&] { (void)run_apply(counted, std::nullopt); });
+  TempDir dir;
+  const std::string target = fixtures().back().build(dir);
+  const TreeSnapshot original = testing::snapshot_tree(dir.path());
+  const PreviewPlan plan = testing::plan_of(target, "old", "new");
+  ASSERT_TRUE(killed_at(points * 3 / 4, [&] { (void)run_apply(plan, std::nullopt); }));
+  const std::optional<std::string> journal = refused_with_journal(dir);
+  ASSERT_TRUE(journal);
+
+  auto [sender, receiver] = make_channel<WorkerEvent>();
+  ASSERT_TRUE(spawn_worker([journal = *journal]() -> WorkerEvent { return run_recover(journal); }, std::move(sender)));
+  std::optional<WorkerEvent> event;
+  PollStatus status = PollStatus::Empty;
+  for (int wait = 0; wait < 2000 && (status = receiver.try_receive(event)) == PollStatus::Empty; ++wait) ::usleep(5000);
+  ASSERT_EQ(status, PollStatus::Message);
+  ASSERT_TRUE(std::holds_alternative<RecoverFinished>(*event));
+  const RecoverFinished& finished = std::get<RecoverFinished>(*event);
+  EXPECT_EQ(finished.journal_path, *journal);
+  ASSERT_TRUE(finished.outcome) << finished.outcome.error();
+  EXPECT_EQ(finished.outcome->kind, RecoverOutcome::Kind::RolledBack);
+  EXPECT_EQ(finished.outcome->target_path, target);
+  EXPECT_EQ(recover_outcome_text(*finished.outcome),
+            "The interrupted apply was rolled back. Every file is as it was before that apply.");
+  EXPECT_EQ(testing::describe_difference(original, testing::snapshot_tree(dir.path())), "");
+  event.reset();
+  EXPECT_EQ(receiver.try_receive(event), PollStatus::Disconnected) << "exactly one event";
+
+  // A path that is not a journal changes nothing and says so.
+  const std::string other = dir.file("t_copy/.tarnwick-1-2-stage", "old");
+  for (const std::string& path : {other, std::string("relative/.tarnwick-1-2-journal")}) {
+    const RecoverFinished refused = run_recover(path);
+    ASSERT_FALSE(refused.outcome);
+    EXPECT_EQ(refused.outcome.error(),
+              "Cannot recover the interrupted apply: this is not a transaction journal\nPath: " + path);
+    EXPECT_FALSE(refused.failure_lists_files_to_preserve);
+  }
+  EXPECT_EQ(testing::read_file(other), "old");
 }
 
 }  // namespace
