@@ -22,12 +22,6 @@ namespace {
 using testing::TempDir;
 using testing::TreeSnapshot;
 
-std::string utf16le(std::string_view ascii) {
-  std::string bytes = "\xFF\xFE";
-  for (const char c : ascii) bytes += std::string{c, '\0'};
-  return bytes;
-}
-
 // Renamed folders two deep, files renamed and edited in UTF-8, edited in
 // UTF-16, and untouched files of other modes: 156 entries.
 std::string build_tree(TempDir& dir) {
@@ -37,7 +31,7 @@ std::string build_tree(TempDir& dir) {
     for (int file = 0; file < 8; ++file) {
       const std::string n = std::to_string(file);
       dir.file(folder + "f" + n + "_old.txt", "an old line " + n + "\n", 0640);
-      dir.file(folder + "w" + n + ".txt", utf16le("old wide " + n));
+      dir.file(folder + "w" + n + ".txt", testing::utf16("old wide " + n, false));
       dir.file(folder + "keep" + n + ".bin", "nothing " + n, 0600);
     }
   }

@@ -65,4 +65,16 @@ bool become_nobody() {
   return ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0;
 }
 
+std::string utf16(std::string_view ascii, bool big_endian) {
+  std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+  for (const char c : ascii) bytes += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
+  return bytes;
+}
+
+PollStatus wait_for_event(EventReceiver& receiver, std::optional<WorkerEvent>& event) {
+  PollStatus status = PollStatus::Empty;
+  for (int wait = 0; wait < 2000 && (status = receiver.try_receive(event)) == PollStatus::Empty; ++wait) ::usleep(5000);
+  return status;
+}
+
 }  // namespace tarnwick::testing

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/engine.h"
@@ -27,5 +29,12 @@ std::string text_from_child(const std::function<std::string()>& body);
 // Makes the calling process the ordinary account nobody (uid and gid 65534, no
 // supplementary groups); false when the system refuses.
 bool become_nobody();
+
+// ASCII text as UTF-16 with its byte-order mark.
+std::string utf16(std::string_view ascii, bool big_endian);
+
+// Polls like the UI loop until the worker's one event arrives or its sender is
+// gone (Empty after about ten seconds of neither).
+PollStatus wait_for_event(EventReceiver& receiver, std::optional<WorkerEvent>& event);
 
 }  // namespace tarnwick::testing

@@ -276,9 +276,7 @@ TEST_F(ApplyTest, ApplyFinishedArrivesThroughTheWorkerChannel) {
   ASSERT_TRUE(spawn_worker([plan]() mutable -> WorkerEvent { return run_apply(std::move(plan), std::nullopt); },
                            std::move(sender)));
   std::optional<WorkerEvent> event;
-  PollStatus status = PollStatus::Empty;
-  for (int wait = 0; wait < 2000 && (status = receiver.try_receive(event)) == PollStatus::Empty; ++wait) ::usleep(5000);
-  ASSERT_EQ(status, PollStatus::Message);
+  ASSERT_EQ(testing::wait_for_event(receiver, event), PollStatus::Message);
   ASSERT_TRUE(std::holds_alternative<ApplyFinished>(*event));
   const ApplyFinished& finished = std::get<ApplyFinished>(*event);
   ASSERT_TRUE(finished.outcome) << finished.outcome.error();

@@ -21,14 +21,6 @@ namespace {
 using testing::TempDir;
 using testing::TreeSnapshot;
 
-std::string utf16(std::string_view ascii, bool big_endian) {
-  std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
-  for (const char c : ascii) {
-    bytes += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
-  }
-  return bytes;
-}
-
 struct Fixture {
   const char* name;
   std::function<std::string(TempDir&)> build;  // returns the target
@@ -40,8 +32,8 @@ const std::vector<Fixture>& fixtures() {
        [](TempDir& dir) {
          dir.folder("t/old_top", 0750);
          dir.file("t/old_top/old_mid/deep_old.txt", "an old line\n", 0640);
-         dir.file("t/old_top/old_mid/wide.txt", utf16("old wide text", false));
-         dir.file("t/old_top/big_endian_old.txt", utf16("old", true));
+         dir.file("t/old_top/old_mid/wide.txt", testing::utf16("old wide text", false));
+         dir.file("t/old_top/big_endian_old.txt", testing::utf16("old", true));
          dir.file("t/old_top/untouched.txt", "nothing here");
          dir.file("t/x_old", "x");
          return dir / "t";
@@ -213,9 +205,7 @@ TEST(RecoverWorker, SendsOneEventWithItsOutcomeAndRefusesWhatIsNoJournal) {
   auto [sender, receiver] = make_channel<WorkerEvent>();
   ASSERT_TRUE(spawn_worker([journal = *journal]() -> WorkerEvent { return run_recover(journal); }, std::move(sender)));
   std::optional<WorkerEvent> event;
-  PollStatus status = PollStatus::Empty;
-  for (int wait = 0; wait < 2000 && (status = receiver.try_receive(event)) == PollStatus::Empty; ++wait) ::usleep(5000);
-  ASSERT_EQ(status, PollStatus::Message);
+  ASSERT_EQ(testing::wait_for_event(receiver, event), PollStatus::Message);
   ASSERT_TRUE(std::holds_alternative<RecoverFinished>(*event));
   const RecoverFinished& finished = std::get<RecoverFinished>(*event);
   EXPECT_EQ(finished.journal_path, *journal);
