@@ -10,6 +10,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "engine/name_rules.h"
+
 namespace tarnwick {
 
 namespace {
@@ -154,7 +156,10 @@ bool read_plan_line(TransactionJournal& journal, std::string_view line) {
     rename.inode = fields.number<std::uint64_t>();
     rename.is_folder = fields.number<int>() != 0;
     rename.from = fields.text();
-    rename.to = fields.text();
+    // Only the new name is kept: a rename never leaves its folder.
+    const std::string new_name = fields.text();
+    if (new_name.empty() || new_name.find('/') != std::string::npos || !rename.from.starts_with('/')) return false;
+    rename.to = join_path(parent_path(rename.from), new_name);
     journal.renames.push_back(std::move(rename));
   } else {
     return false;
@@ -191,7 +196,8 @@ std::string journal_plan_text(const TransactionJournal& journal) {
                    install.recovery_name, install.path);
   }
   for (const JournalRename& rename : journal.renames) {
-    text += record("rename", rename.device, rename.inode, rename.is_folder ? 1 : 0, rename.from, rename.to);
+    text += record("rename", rename.device, rename.inode, rename.is_folder ? 1 : 0, rename.from,
+                   last_component(rename.to));
   }
   const std::size_t lines = 2 + journal.folders.size() + journal.installs.size() + journal.renames.size();
   char checksum[17];
