@@ -13,6 +13,12 @@
 
 namespace tarnwick::testing {
 
+// A named tree for the sweeps: build makes it in a fresh folder and returns the target.
+struct Fixture {
+  const char* name;
+  std::function<std::string(TempDir&)> build;
+};
+
 // The preview's plan of the tree at target: every name and every file content
 // with find replaced (case-sensitive, text only).
 PreviewPlan plan_of(const std::string& target, const std::string& find, const std::string& replacement);

@@ -21,10 +21,7 @@ namespace {
 using testing::TempDir;
 using testing::TreeSnapshot;
 
-struct Fixture {
-  const char* name;
-  std::function<std::string(TempDir&)> build;  // returns the target
-};
+using testing::Fixture;
 
 const std::vector<Fixture>& fixtures() {
   static const std::vector<Fixture> all = {
