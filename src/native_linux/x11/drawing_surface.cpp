@@ -42,6 +42,9 @@ std::atomic<unsigned long> g_last_error_serial{0};
 std::string valid_text(std::string_view utf8) { return lossy_utf8(utf8); }
 
 short clamp_short(std::int32_t value) { return static_cast<short>(std::clamp<std::int32_t>(value, SHRT_MIN, SHRT_MAX)); }
+std::int32_t saturate_to_int(std::int64_t value) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
+}
 unsigned short clamp_extent(std::int32_t value) {
   return static_cast<unsigned short>(std::clamp<std::int32_t>(value, 0, USHRT_MAX));
 }
@@ -112,6 +115,7 @@ Result<void> DrawingSurface::open_fonts(const FontFaces& faces) {
       FcPatternDestroy(pattern);
       return fail("A bundled font could not be rendered.");
     }
+    fallback_.set_primary(static_cast<FontRole>(slot), fonts_[slot]);
   }
   return {};
 }
@@ -224,15 +228,34 @@ void DrawingSurface::draw_text(std::int32_t x, std::int32_t baseline, std::strin
   const XftColor* xft_colour = colour_of(colour);
   if (!xft_colour) return;
   const std::string text = valid_text(utf8);
-  const int length = static_cast<int>(std::min<std::size_t>(text.size(), INT_MAX));
-  XftDrawStringUtf8(draw_, xft_colour, fonts_[static_cast<std::size_t>(role)], x, baseline,
-                    reinterpret_cast<const FcChar8*>(text.data()), length);
+  if (fallback_.is_single_run(text, role)) {
+    draw_run(x, baseline, text, *xft_colour, fallback_.primary(role));
+    return;
+  }
+  // Each run starts where the previous one's advance ends, exactly as measured.
+  std::int64_t pen = x;
+  fallback_.for_each_run(text, role, [&](std::string_view run, XftFont* font) {
+    draw_run(saturate_to_int(pen), baseline, run, *xft_colour, font);
+    pen += advance_of(run, font);
+  });
+}
+
+void DrawingSurface::draw_run(std::int32_t x, std::int32_t baseline, std::string_view run, const XftColor& colour,
+                              XftFont* font) {
+  const int length = static_cast<int>(std::min<std::size_t>(run.size(), INT_MAX));
+  XftDrawStringUtf8(draw_, &colour, font, x, baseline, reinterpret_cast<const FcChar8*>(run.data()), length);
 }
 
 std::int32_t DrawingSurface::measure_text(std::string_view utf8, FontRole role) {
   if (utf8.empty()) return 0;
   const std::string text = valid_text(utf8);
-  XftFont* font = fonts_[static_cast<std::size_t>(role)];
+  if (fallback_.is_single_run(text, role)) return saturate_to_int(advance_of(text, fallback_.primary(role)));
+  std::int64_t width = 0;
+  fallback_.for_each_run(text, role, [&](std::string_view run, XftFont* font) { width += advance_of(run, font); });
+  return saturate_to_int(width);
+}
+
+std::int64_t DrawingSurface::advance_of(std::string_view text, XftFont* font) {
   std::int64_t width = 0;
   for (std::size_t start = 0; start < text.size();) {
     std::size_t end = floor_boundary(text, std::min(text.size(), start + kMeasurePieceBytes));
@@ -243,7 +266,7 @@ std::int32_t DrawingSurface::measure_text(std::string_view utf8, FontRole role) 
     width += extents.xOff;
     start = end;
   }
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(width, INT32_MIN, INT32_MAX));
+  return width;
 }
 
 void DrawingSurface::draw_image(Image image, std::int32_t x, std::int32_t y) {

@@ -14,6 +14,7 @@
 
 #include "common/result.h"
 #include "native_linux/ui/canvas.h"
+#include "native_linux/x11/font_fallback.h"
 
 namespace tarnwick {
 
@@ -53,7 +54,7 @@ class DrawingSurface final : public Canvas {
                                                         Size initial_size);
   DrawingSurface(const DrawingSurface&) = delete;
   DrawingSurface& operator=(const DrawingSurface&) = delete;
-  // Logo, XftDraw, fonts, cached colours, back buffer, GC, in that order.
+  // Logo, XftDraw, fonts, cached colours, back buffer, GC, system fonts, in that order.
   ~DrawingSurface() override;
 
   Size size() const { return size_; }
@@ -64,6 +65,7 @@ class DrawingSurface final : public Canvas {
   void present();
   std::size_t cached_colour_count() const { return colours_.size(); }
   bool has_logo() const { return logo_ != nullptr; }
+  FontFallback& fallback() { return fallback_; }
 
   void fill_rect(Rect rect, Colour colour) override;
   void outline_rect(Rect rect, Colour colour) override;
@@ -77,11 +79,14 @@ class DrawingSurface final : public Canvas {
   void apply_text_clip(const std::optional<Rect>& clip) override;
 
  private:
-  explicit DrawingSurface(const SurfaceTarget& target) : target_(target) {}
+  explicit DrawingSurface(const SurfaceTarget& target) : target_(target), fallback_(target.display) {}
   Result<void> open_fonts(const FontFaces& faces);
   Result<void> open_buffer(Size initial_size);
   void build_logo();
   const XftColor* colour_of(Colour colour);
+  void draw_run(std::int32_t x, std::int32_t baseline, std::string_view run, const XftColor& colour, XftFont* font);
+  // Sum of the advances, measured in pieces of at most kMeasurePieceBytes.
+  std::int64_t advance_of(std::string_view text, XftFont* font);
 
   SurfaceTarget target_;
   GC gc_ = nullptr;
@@ -89,6 +94,8 @@ class DrawingSurface final : public Canvas {
   Size size_;
   XftDraw* draw_ = nullptr;
   std::array<XftFont*, kFontRoleCount> fonts_{};
+  // The system fonts for characters the embedded ones lack; they close last.
+  FontFallback fallback_;
   std::vector<std::pair<Colour, XftColor>> colours_;
   XImage* logo_ = nullptr;
 };
