@@ -164,10 +164,8 @@ Result<void> copy_file(BackupState& state, std::size_t index, const std::string&
     return fail(path_form("Cannot preserve backup file security", secure.error(), entry.path));
   }
 
+  // Not flushed here: flush_copy makes every copied file durable at once.
   TRY(copy_file_bytes(entry, source->get(), copy->get(), backup, buffer));
-  if (const auto flushed = sys::fsync(copy->get()); !flushed) {
-    return fail(path_error("Cannot flush backup data", flushed.error(), backup));
-  }
   const auto extra = sys::read(source->get(), buffer.data(), 1);
   if (!extra) return fail(path_error("Cannot verify copied source length", extra.error(), entry.path));
   if (*extra != 0) return length_changed(entry.path);
@@ -308,10 +306,27 @@ Result<void> finish_folder_permissions(BackupState& state) {
   return {};
 }
 
+// One flush of the whole filesystem holding the backup instead of one wait per
+// file. syncfs reports every write-back error on that filesystem since the
+// descriptor was opened (Linux 5.8 and later), so the descriptor is opened
+// before the first byte is copied: a page whose write-back failed in the
+// meantime cannot pass for durable.
+Result<void> flush_copy(int container, const std::string& container_path) {
+  if (const auto flushed = sys::syncfs(container); !flushed) {
+    return fail(path_error("Cannot flush backup data", flushed.error(), container_path));
+  }
+  return {};
+}
+
 Result<BackupResult> fill_and_finalize(BackupState& state) {
   std::vector<char> source_buffer(kChunkBytes);
   std::vector<char> backup_buffer(kChunkBytes);
+  // Every copy lies below the container, on its filesystem: any folder swapped
+  // for another one (a mount among them) fails the identity checks.
+  const sys::UniqueFd flush_handle =
+      TRY(open_completed_backup(state.checker, state.container, state.container_identity));
   const CopyTotals totals = TRY(copy_tree(state, source_buffer));
+  TRY(flush_copy(flush_handle.get(), state.container));
   TRY(verify_copy(state, source_buffer, backup_buffer));
   TRY(finish_folder_permissions(state));
   if (TRY(record_source(state.target)) != state.record) {

@@ -52,7 +52,7 @@ bool is_identifier_char(char c) { return std::isalnum(static_cast<unsigned char>
 bool has_raw_call(const std::string& line) {
   static const std::set<std::string, std::less<>> kCalls = {
       "open", "open64", "openat", "openat2", "creat", "read", "pread", "pread64", "readv", "write", "pwrite",
-      "writev", "fsync", "fdatasync", "fchmod", "chmod", "fchmodat", "chown", "fchown", "lchown", "lseek",
+      "writev", "fsync", "fdatasync", "syncfs", "sync", "sync_file_range", "fchmod", "chmod", "fchmodat", "chown", "fchown", "lchown", "lseek",
       "lseek64", "stat", "stat64", "lstat", "lstat64", "fstat", "fstat64", "fstatat", "fstatat64", "statx",
       "access", "faccessat", "opendir", "fdopendir", "readdir", "readdir64", "closedir", "rename", "renameat",
       "renameat2", "link", "linkat", "symlink", "unlink", "unlinkat", "rmdir", "mkdir", "mkdirat", "listxattr",
