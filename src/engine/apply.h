@@ -106,8 +106,8 @@ class Transaction {
   // The phases, in order. The first failure ends the forward way; roll_back()
   // then undoes whatever was done.
   Result<void> write_journal();     // the plan written and flushed with its folder, before any change
-  Result<void> stage_contents();    // stage files written and flushed, their identities journalled
-  Result<void> flush_journal();     // those identities durable before the first install
+  Result<void> stage_contents();    // stage files written, their identities journalled, then all flushed at once
+  Result<void> flush_journal();     // those identities durable before the first install (when not yet)
   Result<void> install_contents();  // originals aside, stage files in their place
   Result<void> rename_entries();    // deepest first
   // The commit mark, then every changed folder and the journal flushed: from
@@ -151,6 +151,14 @@ class Transaction {
   FolderResult open_folder_of(std::string_view original_path);
   void note_change_in_folder_of(std::string_view original_path);
   Result<void> append_to_journal(const std::string& line);
+  // A filesystem holding stage files: the descriptor of the first stage file
+  // there, open since before its first byte, and its path for a failed flush.
+  struct StagedFilesystem {
+    std::uint64_t device = 0;
+    sys::UniqueFd descriptor;
+    std::string first_stage_path;
+  };
+  Result<void> flush_stage_files(const std::vector<StagedFilesystem>& filesystems);
   Result<void> flush_folder(int folder, const std::string& path);
   Result<void> flush_filesystem(int folder, const std::string& path);
   Result<void> flush_changed_folders(const std::vector<std::size_t>& folders);
@@ -184,7 +192,7 @@ class Transaction {
   FolderIdentity journal_folder_identity_;
   sys::UniqueFd journal_fd_;
   bool journal_removed_ = false;
-  bool journal_flushed_ = false;  // by the last syncfs of flush_changed_folders
+  bool journal_flushed_ = false;  // every line written is on disk through a syncfs of its filesystem
   FolderAccess folders_;
 };
 

@@ -198,7 +198,11 @@ Result<void> Transaction::write_journal() {
 
 // --- The forward phases -------------------------------------------------------
 
+// Stage files are not flushed one by one: each waits for the disk on its own.
+// They are all written first, then every filesystem holding them is flushed
+// once, before the first install.
 Result<void> Transaction::stage_contents() {
+  std::vector<StagedFilesystem> filesystems;
   for (std::size_t index = 0; index < journal_.installs.size(); ++index) {
     JournalInstall& install = journal_.installs[index];
     const std::string folder_path(parent_path(install.path));
@@ -210,27 +214,49 @@ Result<void> Transaction::stage_contents() {
     auto stage = sys::openat(*folder, install.stage_name, kNewFileFlags, 0600);
     if (!stage) return fail(path_error("Cannot create transaction file", stage.error(), stage_path));
     progress_[index].stage_created = true;
+    const std::uint64_t device = folder_identity(parent_path(install.path)).device;
+    const bool first_there = std::none_of(filesystems.begin(), filesystems.end(),
+                                          [&](const StagedFilesystem& known) { return known.device == device; });
+    // Kept open from before its first byte is written, so that the flush
+    // reports any write-back error of this filesystem since then.
+    if (first_there) filesystems.push_back(StagedFilesystem{device, std::move(*stage), stage_path});
+    const int stage_fd = first_there ? filesystems.back().descriptor.get() : stage->get();
     // The recovery name stays taken by an empty file of ours until the original moves there.
     auto reservation = sys::openat(*folder, install.recovery_name, kNewFileFlags, 0600);
     if (!reservation) return fail(path_error("Cannot create transaction file", reservation.error(), recovery_path));
     progress_[index].reservation_held = true;
     reservation->reset();
-    if (const auto secured = apply_source_security(install.path, stage->get()); !secured) {
+    if (const auto secured = apply_source_security(install.path, stage_fd); !secured) {
       return fail(path_form("Cannot preserve original file security", secured.error(), install.path));
     }
-    TRY(write_all(stage->get(), replacement_bytes_of(index), "Cannot stage replacement", stage_path));
-    if (const auto flushed = sys::fsync(stage->get()); !flushed) {
-      return fail(path_error("Cannot flush replacement", flushed.error(), stage_path));
-    }
-    const auto staged = sys::fstat(stage->get());
+    TRY(write_all(stage_fd, replacement_bytes_of(index), "Cannot stage replacement", stage_path));
+    const auto staged = sys::fstat(stage_fd);
     if (!staged) return fail(path_error("Cannot inspect open file", staged.error(), stage_path));
     install.staged = identity_of(*staged);
     TRY(append_to_journal(journal_staged_line(index, *install.staged)));
+  }
+  return flush_stage_files(filesystems);
+}
+
+// One syncfs per filesystem holding stage files, through a descriptor opened
+// before anything was staged there: syncfs reports every write-back error of
+// the filesystem since its descriptor was opened (Linux 5.8 and later). Where
+// the journal lies, its own descriptor serves, open since before the first
+// stage file, and its staged lines go to disk in the same flush.
+Result<void> Transaction::flush_stage_files(const std::vector<StagedFilesystem>& filesystems) {
+  for (const StagedFilesystem& filesystem : filesystems) {
+    const bool holds_journal = filesystem.device == journal_folder_identity_.device;
+    const int descriptor = holds_journal ? journal_fd_.get() : filesystem.descriptor.get();
+    if (const auto flushed = sys::syncfs(descriptor); !flushed) {
+      return fail(path_error("Cannot flush replacement", flushed.error(), filesystem.first_stage_path));
+    }
+    journal_flushed_ = journal_flushed_ || holds_journal;
   }
   return {};
 }
 
 Result<void> Transaction::flush_journal() {
+  if (journal_flushed_) return {};
   if (const auto flushed = sys::fsync(journal_fd_.get()); !flushed) {
     return fail(path_error("Cannot flush transaction journal", flushed.error(), journal_path_));
   }
@@ -304,7 +330,7 @@ Result<void> Transaction::commit() {
   std::vector<std::size_t> all(journal_.folders.size());
   for (std::size_t index = 0; index < all.size(); ++index) all[index] = index;
   TRY(flush_changed_folders(all));
-  return journal_flushed_ ? Result<void>{} : flush_journal();
+  return flush_journal();
 }
 
 // --- Flushes --------------------------------------------------------------------
@@ -426,6 +452,7 @@ Result<void> Transaction::remove_journal() {
 // --- Paths ------------------------------------------------------------------------
 
 Result<void> Transaction::append_to_journal(const std::string& line) {
+  journal_flushed_ = false;
   return write_all(journal_fd_.get(), line, "Cannot write transaction journal", journal_path_);
 }
 
