@@ -1,6 +1,7 @@
 // Shared text helpers: the path form of messages and system error texts.
 #include "common/text.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "common/utf8.h"
@@ -30,6 +31,12 @@ std::string path_line(std::string_view message, std::string_view path) {
 
 std::string path_error(std::string_view message, int error_number, std::string_view path) {
   return path_form(message, os_error_text(error_number), path);
+}
+
+std::string hex_offset(std::uint64_t value) {
+  char buffer[24];
+  std::snprintf(buffer, sizeof buffer, "0x%llX", static_cast<unsigned long long>(value));
+  return buffer;
 }
 
 }  // namespace tarnwick

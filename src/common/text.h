@@ -21,6 +21,9 @@ std::string path_line(std::string_view message, std::string_view path);
 // path_form with the detail being the system error text of error_number.
 std::string path_error(std::string_view message, int error_number, std::string_view path);
 
+// "0x" and upper-case hexadecimal digits without leading zeros, as offsets print.
+std::string hex_offset(std::uint64_t value);
+
 // Saturating arithmetic for size sums.
 constexpr std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
   return a > UINT64_MAX - b ? UINT64_MAX : a + b;

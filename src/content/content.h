@@ -58,4 +58,44 @@ Result<ContentEdit> plan_content_edit(std::string_view path, std::string_view by
                                       std::string_view replacement, MatchCase match_case,
                                       const ContentOptions& options, ContentScratch& scratch);
 
+// ---- excerpts: what one planned edit changes, for the review ----------------
+
+// The first matches of a file are shown, up to this many (and the names a
+// resource renames, up to kExcerptNames); a text excerpt is about this wide.
+inline constexpr std::size_t kExcerptMatches = 3;
+inline constexpr std::size_t kExcerptNames = 10;
+inline constexpr std::size_t kExcerptColumns = 100;
+
+enum class ExcerptMark : std::uint8_t { Find, Replacement };
+
+// A marked stretch of an excerpt line: bytes [begin, end) of its text.
+struct ExcerptSpan {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  ExcerptMark mark = ExcerptMark::Find;
+  bool operator==(const ExcerptSpan&) const = default;
+};
+
+// One line of excerpts, without its line feed; the marks say where the found
+// text and its replacement lie, so the text itself stays plain.
+struct ExcerptLine {
+  std::string text;
+  std::vector<ExcerptSpan> marks;
+};
+
+// How the preview planned the content: as decoded text, or as raw bytes or a
+// game resource (the plan's binary flag).
+enum class EditedAs : std::uint8_t { Text, BinaryOrResource };
+
+// The excerpt lines of one planned content edit, computed again from the
+// file's original and planned bytes and the request's literals and options:
+// the first matching lines of a text with their line numbers, the first
+// offsets of a raw binary or fixed-width resource edit in hexadecimal, or the
+// names a format-aware resource edit renames. Each excerpt ends in
+// "… and {n} more ..." when there are more.
+Result<std::vector<ExcerptLine>> compose_content_excerpts(std::string_view path, std::string_view original,
+                                                          std::string_view edited, EditedAs edited_as,
+                                                          std::string_view find, std::string_view replacement,
+                                                          MatchCase match_case, const ContentOptions& options);
+
 }  // namespace tarnwick

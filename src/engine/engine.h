@@ -162,6 +162,12 @@ RecoverFinished run_recover(std::string journal_path);
 // The sentence that reports a successful Recover.
 std::string recover_outcome_text(const RecoverOutcome& outcome);
 
+// The excerpt lines of one change's content edit (compose_content_excerpts),
+// computed from the bytes the plan holds; none for a change of name only.
+// request is the one the plan was made from.
+Result<std::vector<ExcerptLine>> compose_change_excerpts(const PreviewPlan& plan, const ChangeEntry& change,
+                                                         const OperationRequest& request);
+
 // Starts a detached thread that runs body and sends its one event. Returns
 // false when the thread cannot be created (the sender is then dropped).
 bool spawn_worker(std::function<WorkerEvent()> body, EventSender sender);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/result.h"
 #include "common/types.h"
@@ -77,6 +78,17 @@ struct ByteReplacement {
   std::optional<std::string> bytes;
   std::uint64_t count = 0;
 };
+
+// A few matches of a pattern and how many there are in all, for showing the
+// first of them: the offsets of the first `first` matches, then of those that
+// start within tail_bytes after the end of the last of them (the ones beside
+// it in the same excerpt). The offsets are a prefix of all match offsets.
+struct MatchSample {
+  std::vector<std::size_t> offsets;
+  std::uint64_t count = 0;
+};
+MatchSample sample_literal_matches(std::string_view data, std::string_view pattern, FoldAsciiCase fold,
+                                   std::size_t first, std::size_t tail_bytes);
 
 Result<ByteReplacement> replace_literal_bytes(std::string_view data, std::string_view find_pattern,
                                               std::string_view replacement_pattern, FoldAsciiCase fold,

@@ -25,17 +25,22 @@ std::string summary_label(ResourceKind kind, const RelocatedResource& relocated)
          " relocated strings · " + std::to_string(relocated.updated_hashes) + " updated texture hashes";
 }
 
-}  // namespace
+// Every name's new text decided in the graph, or nothing when the find text
+// occurs nowhere in the pages.
+struct RenamedGraph {
+  NameGraph graph;
+  std::uint64_t changed = 0;
+};
 
-Result<std::optional<ResourceEdit>> edit_named_resource(const Rsc7Resource& resource, std::string_view find,
-                                                        std::string_view replacement, MatchCase match_case,
-                                                        EncodingChoice encoding, ResourceKind kind) {
-  using NoChange = std::optional<ResourceEdit>;
+Result<std::optional<RenamedGraph>> rename_names(const Rsc7Resource& resource, std::string_view find,
+                                                 std::string_view replacement, MatchCase match_case,
+                                                 EncodingChoice encoding, ResourceKind kind) {
+  using NoMatch = std::optional<RenamedGraph>;
   if (resource.decoded.size() != resource.system_size + resource.graphics_size)
     return fail("RSC7 page flags describe " + std::to_string(resource.system_size + resource.graphics_size) +
                 " decoded bytes, but the stream contains " + std::to_string(resource.decoded.size()) +
                 ". No content was changed.");
-  if (find.empty() || !may_contain_find(resource, find, replacement, match_case, encoding)) return NoChange{};
+  if (find.empty() || !may_contain_find(resource, find, replacement, match_case, encoding)) return NoMatch{};
 
   const auto layout = layout_for_version(kind, resource.version);
   if (!layout)
@@ -45,13 +50,26 @@ Result<std::optional<ResourceEdit>> edit_named_resource(const Rsc7Resource& reso
   if (encoded.find != find || encoded.replacement != replacement)
     return fail("Known YFT/YTD/YDR name fields use UTF-8. Choose Auto or UTF-8 for format-aware name relocation.");
 
-  NameGraph graph = TRY(build_name_graph(resource, kind, *layout));
+  RenamedGraph renamed{TRY(build_name_graph(resource, kind, *layout)), 0};
   const NameRenamer rename = [&](std::string_view name) -> Result<RenamedText> {
     TextReplacement replaced = TRY(replace_literal_text(name, find, replacement, match_case, kRenamedNameLimitBytes));
     return RenamedText{std::move(replaced.text), replaced.count};
   };
-  const std::uint64_t changed = TRY(rename_resource_names(graph, resource, rename));
-  if (changed == 0) {
+  renamed.changed = TRY(rename_resource_names(renamed.graph, resource, rename));
+  return NoMatch{std::move(renamed)};
+}
+
+}  // namespace
+
+Result<std::optional<ResourceEdit>> edit_named_resource(const Rsc7Resource& resource, std::string_view find,
+                                                        std::string_view replacement, MatchCase match_case,
+                                                        EncodingChoice encoding, ResourceKind kind) {
+  using NoChange = std::optional<ResourceEdit>;
+  const std::optional<RenamedGraph> renamed =
+      TRY(rename_names(resource, find, replacement, match_case, encoding, kind));
+  if (!renamed) return NoChange{};
+  const NameGraph& graph = renamed->graph;
+  if (renamed->changed == 0) {
     if (auto offset = find_match_outside_names(resource.decoded, graph, find, match_case))
       return fail("A matching literal at decoded offset " + hex_offset(*offset) +
                   " is outside supported YFT/YTD/YDR name fields. No resource was changed; this field needs a "
@@ -69,6 +87,26 @@ Result<std::optional<ResourceEdit>> edit_named_resource(const Rsc7Resource& reso
   edit.replacements = relocated.replacements;
   edit.new_system_flags = relocated.new_system_flags;
   return NoChange{std::move(edit)};
+}
+
+Result<std::vector<RenamedResourceName>> list_renamed_resource_names(std::string_view file, std::string_view find,
+                                                                     std::string_view replacement,
+                                                                     MatchCase match_case, EncodingChoice encoding,
+                                                                     ResourceKind kind) {
+  const Rsc7Resource resource = TRY(decode_rsc7(file));
+  const std::optional<RenamedGraph> renamed =
+      TRY(rename_names(resource, find, replacement, match_case, encoding, kind));
+  std::vector<RenamedResourceName> names;
+  if (!renamed) return names;
+  for (const ResourceName& name : renamed->graph.names) {
+    if (name.changed()) names.push_back({name_role_label(name.role), name.text, *name.new_text});
+  }
+  return names;
+}
+
+Result<std::string> decode_rsc7_pages(std::string_view file) {
+  Rsc7Resource resource = TRY(decode_rsc7(file));
+  return std::move(resource.decoded);
 }
 
 }  // namespace tarnwick

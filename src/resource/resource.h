@@ -33,4 +33,23 @@ Result<Rsc7Outcome> edit_rsc7_resource(std::string_view file, std::string_view f
                                        std::string_view replacement, MatchCase match_case,
                                        EncodingChoice encoding, ResourceKind kind);
 
+// One name a format-aware edit changes: the kind of field ("texture name",
+// "bone name", ...), its text before and after.
+struct RenamedResourceName {
+  std::string_view role;
+  std::string old_text;
+  std::string new_text;
+};
+
+// The names the format-aware edit of a YFT, YTD or YDR file renames, in the
+// order they lie in the resource; empty when the find text occurs nowhere.
+// Refuses as edit_rsc7_resource does on what it needs to tell them apart.
+Result<std::vector<RenamedResourceName>> list_renamed_resource_names(std::string_view file, std::string_view find,
+                                                                     std::string_view replacement,
+                                                                     MatchCase match_case, EncodingChoice encoding,
+                                                                     ResourceKind kind);
+
+// The decoded pages of an RSC7 file: its system segment, then its graphics segment.
+Result<std::string> decode_rsc7_pages(std::string_view file);
+
 }  // namespace tarnwick

@@ -3,7 +3,6 @@
 #include "resource/fragment/name_graph.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <map>
 #include <set>
 #include <utility>
@@ -325,17 +324,19 @@ class GraphBuilder {
     return {};
   }
 
-  Result<void> add_name_field(std::uint64_t field) {
+  // A field reached along several paths keeps the role it was first reached as.
+  Result<void> add_name_field(std::uint64_t field, NameRole role) {
     TRY(count_operation());
     if (!fits(field, kPointerBytes)) return fail(yft_truncated(field));
-    name_fields_.insert(field);
+    name_fields_.emplace(field, role);
     return {};
   }
 
-  Result<void> add_inline_field(std::uint64_t offset, std::uint64_t capacity) {
+  Result<void> add_inline_field(std::uint64_t offset, std::uint64_t capacity, NameRole role) {
     TRY(count_operation());
-    const auto [it, inserted] = inline_fields_.emplace(offset, capacity);
-    if (!inserted && it->second != capacity) return fail("YFT inline name fields have conflicting capacities.");
+    const auto [it, inserted] = inline_fields_.emplace(offset, InlineSlot{capacity, role});
+    if (!inserted && it->second.capacity != capacity)
+      return fail("YFT inline name fields have conflicting capacities.");
     return {};
   }
 
@@ -363,14 +364,14 @@ class GraphBuilder {
     using namespace fragment_root;
     TRY(frag_claim(0, kBytes));
     add_page_info_field(kPageInfoFieldOffset);
-    TRY(add_name_field(kName));
+    TRY(add_name_field(kName, NameRole::Fragment));
     TRY(queue_pointer(kDrawable, RecordKind::Drawable));
     TRY(queue_pointer(kExtraDrawable, RecordKind::Drawable));
     const std::uint64_t count = read_u32_le(system_, kDrawableCount);
     TRY(walk_pointer_array(kDrawableArray, count, count, "drawable array",
                            [&](std::uint64_t element) { return queue_pointer(element, RecordKind::Drawable); }));
     TRY(walk_pointer_array(kDrawableNameArray, count, count, "drawable name array",
-                           [&](std::uint64_t element) { return add_name_field(element); }));
+                           [&](std::uint64_t element) { return add_name_field(element, NameRole::Drawable); }));
     TRY(queue_pointer(kPhysicsLodGroup, RecordKind::PhysicsLodGroup));
     const std::uint64_t cloth_count = read_u16_le(system_, kClothCount);
     const std::uint64_t cloth_capacity = read_u16_le(system_, kClothCapacity);
@@ -382,7 +383,7 @@ class GraphBuilder {
   Result<void> walk_drawable_root() {
     TRY(frag_claim(0, drawable_root::kBytes));
     add_page_info_field(kPageInfoFieldOffset);
-    TRY(add_name_field(drawable_root::kName));
+    TRY(add_name_field(drawable_root::kName, NameRole::Drawable));
     register_drawable(0);
     return queue_pointer(drawable_root::kSkeleton, RecordKind::Skeleton);
   }
@@ -406,7 +407,7 @@ class GraphBuilder {
         TRY(frag_claim(offset, drawable::kBytes));
         add_page_info_field(offset + kPageInfoFieldOffset);
         TRY(queue_pointer(offset + drawable::kSkeleton, RecordKind::Skeleton));
-        TRY(add_name_field(offset + drawable::kName));
+        TRY(add_name_field(offset + drawable::kName, NameRole::Drawable));
         register_drawable(offset);
         return {};
       case RecordKind::Skeleton:
@@ -422,21 +423,21 @@ class GraphBuilder {
         // own: the names live where the group-name array points.
         if (layout_ == ResourceLayout::Legacy) return frag_claim(offset, physics_group::kLegacyBytes);
         TRY(frag_claim(offset, physics_group::kGen9Bytes));
-        return add_inline_field(offset + physics_group::kGen9Name, physics_group::kNameCapacity);
+        return add_inline_field(offset + physics_group::kGen9Name, physics_group::kNameCapacity, NameRole::PhysicsGroup);
       case RecordKind::PhysicsChild:
         TRY(frag_claim(offset, physics_child::kBytes));
         for (std::uint64_t field : physics_child::kDrawables) TRY(queue_pointer(offset + field, RecordKind::Drawable));
         return {};
       case RecordKind::Archetype:
         TRY(frag_claim(offset, archetype::kBytes));
-        return add_name_field(offset + archetype::kName);
+        return add_name_field(offset + archetype::kName, NameRole::Archetype);
       case RecordKind::EnvironmentCloth:
         TRY(frag_claim(offset, environment_cloth::kBytes));
         TRY(queue_pointer(offset + environment_cloth::kDrawable, RecordKind::Drawable));
         return queue_pointer(offset + environment_cloth::kClothChild, RecordKind::ClothChild);
       case RecordKind::ClothChild:
         TRY(frag_claim(offset, cloth_child::kBytes));
-        return add_inline_field(offset + cloth_child::kName, cloth_child::kNameCapacity);
+        return add_inline_field(offset + cloth_child::kName, cloth_child::kNameCapacity, NameRole::Cloth);
       default:
         return fail(yft_truncated(offset));  // drawable contents are never queued here
     }
@@ -459,7 +460,7 @@ class GraphBuilder {
     const std::uint32_t header_count = read_u32_le(system_, header + kHeaderCount);
     if (header_count != bone_count && header_count != 0)
       return fail(kind + " skeleton count disagrees with its bones array header.");
-    for (std::uint64_t i = 0; i < bone_count; ++i) TRY(add_name_field(*bones + i * kBoneBytes + kBoneName));
+    for (std::uint64_t i = 0; i < bone_count; ++i) TRY(add_name_field(*bones + i * kBoneBytes + kBoneName, NameRole::Bone));
     return {};
   }
 
@@ -477,7 +478,7 @@ class GraphBuilder {
         const auto name = TRY(frag_pointer(*group_names + i * kPointerBytes));
         if (!name) continue;
         if (!fits(*name, physics_group::kNameCapacity)) return fail(yft_truncated(*name));
-        TRY(add_inline_field(*name, physics_group::kNameCapacity));
+        TRY(add_inline_field(*name, physics_group::kNameCapacity, NameRole::PhysicsGroup));
       }
     }
     TRY(walk_pointer_array(offset + kGroupArray, groups, groups, "physics groups",
@@ -593,7 +594,7 @@ class GraphBuilder {
   Result<void> walk_texture(std::uint64_t texture) {
     if (!TRY(visit(RecordKind::Texture, texture))) return {};
     TRY(claim(texture, texture::kBytes));
-    name_fields_.insert(texture + texture::kName);
+    name_fields_.emplace(texture + texture::kName, NameRole::Texture);
     return {};
   }
 
@@ -705,7 +706,7 @@ class GraphBuilder {
   }
 
   Result<void> read_pointer_owned_names() {
-    for (std::uint64_t field : name_fields_) {
+    for (const auto& [field, role] : name_fields_) {
       const auto start = TRY(pointer(field));
       if (!start) continue;
       if (auto it = names_.find(*start); it != names_.end()) {
@@ -723,13 +724,15 @@ class GraphBuilder {
       name.text = std::string(text);
       name.end = *start + text.size() + 1;
       name.referrers.push_back(field);
+      name.role = role;
       names_.emplace(*start, std::move(name));
     }
     return {};
   }
 
   Result<void> read_inline_names() {
-    for (const auto& [offset, capacity] : inline_fields_) {
+    for (const auto& [offset, slot] : inline_fields_) {
+      const std::uint64_t capacity = slot.capacity;
       if (!fits(offset, capacity)) return fail(schema_outside(offset));
       const std::string_view text = TRY(read_name_text(offset));
       if (text.size() + 1 > capacity) return fail("Inline resource name exceeds its fixed field capacity.");
@@ -742,15 +745,17 @@ class GraphBuilder {
       name.end = offset + text.size() + 1;
       name.is_inline = true;
       name.capacity = capacity;
+      name.role = slot.role;
       names_.emplace(offset, std::move(name));
     }
     return {};
   }
 
   void finish() {
-    graph_.name_pointer_fields.assign(name_fields_.begin(), name_fields_.end());
+    graph_.name_pointer_fields.reserve(name_fields_.size());
+    for (const auto& [field, role] : name_fields_) graph_.name_pointer_fields.push_back(field);
     graph_.page_info_fields.assign(page_info_fields_.begin(), page_info_fields_.end());
-    for (const auto& [offset, capacity] : inline_fields_) graph_.inline_fields.push_back({offset, capacity});
+    for (const auto& [offset, slot] : inline_fields_) graph_.inline_fields.push_back({offset, slot.capacity});
     graph_.names.reserve(names_.size());
     // Pointer-owned names that end at one NUL are tails of the first of them.
     std::map<std::uint64_t, std::uint64_t> outer_by_end;
@@ -771,9 +776,13 @@ class GraphBuilder {
   std::set<RecordKey> queued_;
   std::set<RecordKey> visited_;
   std::set<std::uint64_t> drawable_set_;
-  std::set<std::uint64_t> name_fields_;
+  std::map<std::uint64_t, NameRole> name_fields_;
   std::set<std::uint64_t> page_info_fields_;
-  std::map<std::uint64_t, std::uint64_t> inline_fields_;
+  struct InlineSlot {
+    std::uint64_t capacity = 0;
+    NameRole role = NameRole::PhysicsGroup;
+  };
+  std::map<std::uint64_t, InlineSlot> inline_fields_;
   std::map<std::uint64_t, ResourceName> names_;
   std::uint64_t operations_ = 0;
   std::uint64_t claims_ = 0;
@@ -798,12 +807,6 @@ std::uint16_t read_u16_le(std::string_view bytes, std::uint64_t offset) {
                                     (static_cast<unsigned char>(bytes[offset + 1]) << 8));
 }
 
-std::string hex_offset(std::uint64_t value) {
-  char buffer[24];
-  std::snprintf(buffer, sizeof buffer, "0x%llX", static_cast<unsigned long long>(value));
-  return buffer;
-}
-
 std::string_view resource_kind_display_name(ResourceKind kind) {
   switch (kind) {
     case ResourceKind::Yft: return "Fragment";
@@ -812,6 +815,19 @@ std::string_view resource_kind_display_name(ResourceKind kind) {
     case ResourceKind::None: break;
   }
   return "Resource";
+}
+
+std::string_view name_role_label(NameRole role) {
+  switch (role) {
+    case NameRole::Fragment: return "fragment name";
+    case NameRole::Drawable: return "drawable name";
+    case NameRole::Bone: return "bone name";
+    case NameRole::Archetype: return "archetype name";
+    case NameRole::PhysicsGroup: return "physics group name";
+    case NameRole::Cloth: return "cloth name";
+    case NameRole::Texture: return "texture name";
+  }
+  return "name";
 }
 
 std::optional<ResourceLayout> layout_for_version(ResourceKind kind, std::uint32_t version) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/result.h"
+#include "common/text.h"  // hex_offset, for the offsets in messages
 #include "resource/resource.h"
 #include "resource/rsc7.h"
 
@@ -44,6 +45,13 @@ struct TextureDictionaryLists {
   std::uint64_t count = 0;
 };
 
+// What a name field names, as the review lists renamed names.
+enum class NameRole : std::uint8_t { Fragment, Drawable, Bone, Archetype, PhysicsGroup, Cloth, Texture };
+
+// "fragment name", "drawable name", "bone name", "archetype name",
+// "physics group name", "cloth name", "texture name".
+std::string_view name_role_label(NameRole role);
+
 struct ResourceName {
   std::uint64_t start = 0;
   std::string text;  // UTF-8, without its NUL
@@ -57,6 +65,8 @@ struct ResourceName {
   std::optional<std::uint64_t> outer;
   std::optional<std::string> new_text;           // set by renaming when the text changed
   std::uint64_t replacements = 0;
+  // The role of the field that reaches it first (the lowest pointer field).
+  NameRole role = NameRole::Drawable;
 
   bool changed() const { return new_text.has_value(); }
   const std::string& final_text() const { return new_text ? *new_text : text; }
@@ -91,8 +101,5 @@ std::uint16_t read_u16_le(std::string_view bytes, std::uint64_t offset);
 
 // True when text holds U+0000 to U+001F or U+007F to U+009F.
 bool has_name_control_character(std::string_view text);
-
-// "0x" and upper-case hexadecimal digits without leading zeros.
-std::string hex_offset(std::uint64_t value);
 
 }  // namespace tarnwick
