@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/engine.h"
 #include "peer_ratios.h"
@@ -178,11 +179,40 @@ void BM_PreviewContent(benchmark::State& state) {
   run_preview_benchmark(state, true, ripgrep_seconds(), "ratio_to_ripgrep");
 }
 
+// The review's excerpts for one page of 100 content changes of that preview:
+// what showing a page costs, once, when the page is composed.
+void BM_PageExcerpts(benchmark::State& state) {
+  tarnwick::OperationRequest request;
+  request.target = tree_root();
+  request.find = "match";
+  request.replacement = "found";
+  request.edit_contents = true;
+  const tarnwick::PreviewFinished finished = tarnwick::run_preview(request);
+  if (!finished.plan) {
+    state.SkipWithError(finished.plan.error().c_str());
+    return;
+  }
+  std::vector<const tarnwick::ChangeEntry*> page;
+  for (const tarnwick::ChangeEntry& change : finished.plan->changes) {
+    if (change.content_changes && page.size() < 100) page.push_back(&change);
+  }
+  for (auto _ : state) {
+    std::size_t lines = 0;
+    for (const tarnwick::ChangeEntry* change : page) {
+      const auto excerpts = tarnwick::compose_change_excerpts(*finished.plan, *change, request);
+      if (!excerpts) state.SkipWithError(excerpts.error().c_str());
+      lines += excerpts ? excerpts->size() : 0;
+    }
+    benchmark::DoNotOptimize(lines);
+  }
+}
+
 // Registration order is run order: each peer runs just before the preview it is compared with.
 BENCHMARK(BM_BareWalk)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_PreviewNames)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Ripgrep)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_PreviewContent)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_PageExcerpts)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
