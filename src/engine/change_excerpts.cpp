@@ -28,8 +28,8 @@ Result<std::vector<ExcerptLine>> compose_change_excerpts(const PreviewPlan& plan
                                                          const OperationRequest& request) {
   if (!change.content_changes) return std::vector<ExcerptLine>{};
   const ScanRecord* record = record_of(plan, change.original_path);
-  if (record == nullptr || !record->original_bytes || !record->replacement_bytes)
-    return fail("The preview holds no planned content for this file.");
+  // Every content change of a walk keeps both; a plan made otherwise shows nothing.
+  if (record == nullptr || !record->original_bytes || !record->replacement_bytes) return std::vector<ExcerptLine>{};
   const ContentOptions options{request.encoding, request.resizable_binary ? Resizable::Yes : Resizable::No,
                                request.content_mode};
   return compose_content_excerpts(change.original_path, *record->original_bytes, *record->replacement_bytes,

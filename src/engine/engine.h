@@ -163,7 +163,8 @@ RecoverFinished run_recover(std::string journal_path);
 std::string recover_outcome_text(const RecoverOutcome& outcome);
 
 // The excerpt lines of one change's content edit (compose_content_excerpts),
-// computed from the bytes the plan holds; none for a change of name only.
+// computed from the bytes the plan holds; none for a change of name only or
+// when the plan holds no bytes for it.
 // request is the one the plan was made from.
 Result<std::vector<ExcerptLine>> compose_change_excerpts(const PreviewPlan& plan, const ChangeEntry& change,
                                                          const OperationRequest& request);

@@ -206,7 +206,9 @@ bool handle_unfocused_main_key(UiState& ui, const DecodedKey& key, std::int64_t 
       ui.review_scroll += kReviewPageLines;
       return true;
     default:
-      if (control_letter(key) == 'c') act(ui, UiAction::CopyReview, now_ms);
+      // Control+C copies the shown page, Control+Shift+C every page.
+      if (control_letter(key) == 'c')
+        act(ui, has(key, kModifierShift) ? UiAction::CopyAllPages : UiAction::CopyReview, now_ms);
       return true;
   }
 }

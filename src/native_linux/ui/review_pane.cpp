@@ -2,6 +2,8 @@
 // the button that opens the apply confirmation.
 #include <algorithm>
 
+#include "common/utf8.h"
+
 #include "native_linux/ui/screen_layout.h"
 
 namespace tarnwick {
@@ -10,6 +12,96 @@ namespace {
 constexpr std::int32_t kReviewLineHeight = 19;
 
 ActionCode code(UiAction action) { return static_cast<ActionCode>(action); }
+
+// On screen the found text is drawn in the accent colour, its replacement in
+// the colour of success.
+Colour mark_colour(ExcerptMark mark) {
+  return mark == ExcerptMark::Find ? palette::kAccentBright : palette::kPositive;
+}
+
+// One line of the review wrapped as wrap_text wraps it (tabs as four spaces,
+// control characters dropped, pieces of `columns` characters), carrying the
+// marks along. The line is valid UTF-8: excerpt lines always are.
+void wrap_marked_line(std::string_view line, const std::vector<ExcerptSpan>& marks, std::size_t columns,
+                      std::vector<ExcerptLine>& out) {
+  ExcerptLine current;
+  std::size_t current_columns = 0;
+  const auto append = [&](std::string_view piece, const ExcerptSpan* mark) {
+    if (current_columns == columns) {
+      out.push_back(std::move(current));
+      current = {};
+      current_columns = 0;
+    }
+    const std::size_t begin = current.text.size();
+    current.text += piece;
+    ++current_columns;
+    if (mark == nullptr) return;
+    if (!current.marks.empty() && current.marks.back().end == begin && current.marks.back().mark == mark->mark) {
+      current.marks.back().end = current.text.size();
+    } else {
+      current.marks.push_back({begin, current.text.size(), mark->mark});
+    }
+  };
+  auto mark = marks.begin();
+  for (std::size_t offset = 0; offset < line.size();) {
+    const Utf8Step step = utf8_step(line, offset);
+    while (mark != marks.end() && mark->end <= offset) ++mark;
+    const ExcerptSpan* inside = mark != marks.end() && mark->begin <= offset ? &*mark : nullptr;
+    if (step.code_point == U'\t') {
+      for (int i = 0; i < 4; ++i) append(" ", inside);
+    } else if (!is_control_character(step.code_point)) {
+      append(line.substr(offset, step.length), inside);
+    }
+    offset += step.length;
+  }
+  out.push_back(std::move(current));
+}
+
+// The review text's lines wrapped for the pane, each with the marks in it.
+std::vector<ExcerptLine> wrap_review_text(const MarkedReviewText& review, std::size_t columns) {
+  const std::size_t width = std::max<std::size_t>(columns, 1);
+  std::vector<ExcerptLine> lines;
+  auto mark = review.marks.begin();
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t feed = review.text.find('\n', start);
+    const std::size_t end = feed == std::string::npos ? review.text.size() : feed;
+    std::vector<ExcerptSpan> marks;
+    for (; mark != review.marks.end() && mark->begin < end; ++mark) {
+      marks.push_back({mark->begin - start, std::min(mark->end, end) - start, mark->mark});
+    }
+    const std::string_view line = std::string_view(review.text).substr(start, end - start);
+    if (marks.empty() || !is_valid_utf8(line)) {
+      for (std::string& piece : wrap_text(line, width)) lines.push_back({std::move(piece), {}});
+    } else {
+      wrap_marked_line(line, marks, width, lines);
+    }
+    if (feed == std::string::npos) break;
+    start = feed + 1;
+  }
+  return lines;
+}
+
+// A line drawn in pieces where it is marked, else in one piece.
+void draw_marked_line(Canvas& canvas, std::int32_t x, std::int32_t baseline, const ExcerptLine& line) {
+  if (line.marks.empty()) {
+    canvas.draw_text(x, baseline, line.text, palette::kText, FontRole::Mono13);
+    return;
+  }
+  const std::string_view text = line.text;
+  std::size_t at = 0;
+  const auto draw_piece = [&](std::size_t end, Colour colour) {
+    const std::string_view piece = text.substr(at, end - at);
+    canvas.draw_text(x, baseline, piece, colour, FontRole::Mono13);
+    x += canvas.measure_text(piece, FontRole::Mono13);
+    at = end;
+  };
+  for (const ExcerptSpan& mark : line.marks) {
+    if (mark.begin > at) draw_piece(mark.begin, palette::kText);
+    draw_piece(mark.end, mark_colour(mark.mark));
+  }
+  if (at < text.size()) draw_piece(text.size(), palette::kText);
+}
 
 }  // namespace
 
@@ -26,19 +118,26 @@ ReviewLayout review_layout(const MainLayout& layout) {
   return review;
 }
 
-// Draws the visible slice of wrapped lines and clamps the scroll in place.
-void draw_scrolled_text(Canvas& canvas, const std::vector<std::string>& lines, Rect area, std::int32_t text_x,
-                        std::int32_t first_baseline, std::int32_t visible, std::int64_t& scroll) {
+// Clamps the scroll in place and draws the visible slice of wrapped lines,
+// each by draw_line(row, line), inside the text clip.
+template <class Line, class DrawLine>
+void draw_scrolled_lines(Canvas& canvas, const std::vector<Line>& lines, Rect area, std::int32_t visible,
+                         std::int64_t& scroll, DrawLine draw_line) {
   const auto total = static_cast<std::int64_t>(lines.size());
   scroll = std::clamp<std::int64_t>(scroll, 0, std::max<std::int64_t>(0, total - visible));
   canvas.push_text_clip(area);
   const std::int64_t end = std::min<std::int64_t>(total, scroll + visible + 1);
   for (std::int64_t i = scroll; i < end; ++i) {
-    const auto row = static_cast<std::int32_t>(i - scroll);
-    canvas.draw_text(text_x, first_baseline + row * kReviewLineHeight, lines[static_cast<std::size_t>(i)],
-                     palette::kText, FontRole::Mono13);
+    draw_line(static_cast<std::int32_t>(i - scroll), lines[static_cast<std::size_t>(i)]);
   }
   canvas.pop_text_clip();
+}
+
+void draw_scrolled_text(Canvas& canvas, const std::vector<std::string>& lines, Rect area, std::int32_t text_x,
+                        std::int32_t first_baseline, std::int32_t visible, std::int64_t& scroll) {
+  draw_scrolled_lines(canvas, lines, area, visible, scroll, [&](std::int32_t row, const std::string& line) {
+    canvas.draw_text(text_x, first_baseline + row * kReviewLineHeight, line, palette::kText, FontRole::Mono13);
+  });
 }
 
 void draw_review_pane(Canvas& canvas, UiState& ui, const MainLayout& layout) {
@@ -55,9 +154,13 @@ void draw_review_pane(Canvas& canvas, UiState& ui, const MainLayout& layout) {
                                             : "Preview first. Apply only when every change is right.",
                    palette::kTextSecondary, FontRole::Mono11);
 
-  const std::vector<std::string> lines =
-      wrap_text(compose_review_text(ui), static_cast<std::size_t>(review.columns));
-  draw_scrolled_text(canvas, lines, review.text_area, left + 32, top + 86, review.visible_lines, ui.review_scroll);
+  refresh_review_excerpts(ui);
+  const std::vector<ExcerptLine> lines =
+      wrap_review_text(compose_marked_review_text(ui), static_cast<std::size_t>(review.columns));
+  draw_scrolled_lines(canvas, lines, review.text_area, review.visible_lines, ui.review_scroll,
+                      [&](std::int32_t row, const ExcerptLine& line) {
+                        draw_marked_line(canvas, left + 32, top + 86 + row * kReviewLineHeight, line);
+                      });
   draw_scroll_bar(canvas, Rect{right - 29, review.text_area.y, kScrollBarWidth, review.text_area.height}, lines.size(),
                   static_cast<std::uint64_t>(review.visible_lines), static_cast<std::uint64_t>(ui.review_scroll));
 
@@ -67,6 +170,8 @@ void draw_review_pane(Canvas& canvas, UiState& ui, const MainLayout& layout) {
               ButtonView{.label = "Previous", .action = code(UiAction::PreviousPage), .enabled = idle && page > 0});
   draw_button(canvas, Rect{left + 141, bottom - 131, 86, 29},
               ButtonView{.label = "Next", .action = code(UiAction::NextPage), .enabled = idle && page + 1 < pages});
+  draw_button(canvas, Rect{right - 196, bottom - 131, 84, 29},
+              ButtonView{.label = "Copy all", .action = code(UiAction::CopyAllPages), .enabled = idle});
   draw_button(canvas, Rect{right - 104, bottom - 131, 68, 29},
               ButtonView{.label = "Copy", .action = code(UiAction::CopyReview), .enabled = idle});
   canvas.draw_text(left + 240, bottom - 111, "Page " + std::to_string(page + 1), palette::kTextSecondary,

@@ -52,11 +52,30 @@ std::string_view content_label(const ChangeEntry& entry) {
   return "CONTENT";
 }
 
-void append_preview_page(std::string& text, const UiState& ui) {
+// The excerpt lines of one entry: what its content edit changes inside the
+// file, from the preview's bytes and the request it was made from.
+std::vector<ExcerptLine> entry_excerpts(const UiState& ui, const ChangeEntry& entry) {
+  if (!entry.content_changes || !ui.request_snapshot) return {};
+  auto lines = compose_change_excerpts(*ui.preview, entry, *ui.request_snapshot);
+  if (!lines) return {ExcerptLine{"  Matching lines cannot be shown: " + lines.error(), {}}};
+  return std::move(*lines);
+}
+
+void append_excerpt_line(MarkedReviewText& review, const ExcerptLine& line) {
+  const std::size_t shift = review.text.size();
+  review.text.append(line.text).append("\n");
+  for (ExcerptSpan mark : line.marks) {
+    mark.begin += shift;
+    mark.end += shift;
+    review.marks.push_back(mark);
+  }
+}
+
+void append_preview_page(MarkedReviewText& review, const UiState& ui, std::size_t page) {
+  std::string& text = review.text;
   const PreviewPlan& plan = *ui.preview;
   const auto renames = std::ranges::count_if(plan.changes, [](const ChangeEntry& e) { return e.name_changes; });
   const auto contents = std::ranges::count_if(plan.changes, [](const ChangeEntry& e) { return e.content_changes; });
-  const std::size_t page = shown_review_page(ui);
   text.append(std::to_string(renames))
       .append(" renames / ")
       .append(std::to_string(contents))
@@ -69,6 +88,8 @@ void append_preview_page(std::string& text, const UiState& ui) {
       .append("\n\n");
   const std::size_t first = page * kReviewPageEntries;
   const std::size_t entries_end = std::min(plan.changes.size(), first + kReviewPageEntries);
+  const ReviewExcerpts& held = ui.review_excerpts;
+  const bool page_held = held.page == page && held.entries.size() == entries_end - first;
   for (std::size_t i = first; i < entries_end; ++i) {
     const ChangeEntry& entry = plan.changes[i];
     text.append(entry.is_folder ? "FOLDER  " : "FILE  ")
@@ -80,7 +101,13 @@ void append_preview_page(std::string& text, const UiState& ui) {
         .append(entry.original_path)
         .append("\n> ")
         .append(entry.final_path)
-        .append("\n\n");
+        .append("\n");
+    if (page_held) {
+      for (const ExcerptLine& line : held.entries[i - first]) append_excerpt_line(review, line);
+    } else {
+      for (const ExcerptLine& line : entry_excerpts(ui, entry)) append_excerpt_line(review, line);
+    }
+    text.append("\n");
   }
   if (plan.notices.empty()) return;
   text.append("PREVIEW NOTICES (").append(std::to_string(plan.notices.size())).append(")\n");
@@ -88,15 +115,8 @@ void append_preview_page(std::string& text, const UiState& ui) {
   for (std::size_t i = first; i < notices_end; ++i) text.append("- ").append(plan.notices[i]).append("\n");
 }
 
-}  // namespace
-
-std::string_view welcome_text() {
-  return "A fresh name. Everywhere.\n\nChoose a target, set your replacement, then preview every change here.\n\n"
-         "Tarn v0.2  >  Tarnwick v0.2";
-}
-
-std::string compose_review_text(const UiState& ui) {
-  std::string text;
+// Everything above the page: the status block and a report of files to preserve.
+void append_status(std::string& text, const UiState& ui) {
   if (ui.status) {
     text.append(ui.status->severity == StatusSeverity::Information ? "NOTICE" : "OPERATION STOPPED")
         .append("\n")
@@ -108,16 +128,57 @@ std::string compose_review_text(const UiState& ui) {
   if (ui.recovery_report && (!ui.status || ui.status->message != *ui.recovery_report)) {
     text.append("OPERATION STOPPED\n").append(*ui.recovery_report).append("\n\n");
   }
+}
+
+bool shows_preview(const UiState& ui) { return !ui.worker.busy() && !ui.results && ui.preview; }
+
+}  // namespace
+
+std::string_view welcome_text() {
+  return "A fresh name. Everywhere.\n\nChoose a target, set your replacement, then preview every change here.\n\n"
+         "Tarn v0.2  >  Tarnwick v0.2";
+}
+
+MarkedReviewText compose_marked_review_text(const UiState& ui) {
+  MarkedReviewText review;
+  std::string& text = review.text;
+  append_status(text, ui);
   if (ui.worker.busy()) {
     text += running_text(ui.worker.kind);
   } else if (ui.results) {
     append_results(text, *ui.results);
   } else if (ui.preview) {
-    append_preview_page(text, ui);
+    append_preview_page(review, ui, shown_review_page(ui));
   } else if (!ui.status && !ui.recovery_report) {
     text += welcome_text();
   }
-  return text;
+  return review;
+}
+
+std::string compose_review_text(const UiState& ui) { return compose_marked_review_text(ui).text; }
+
+std::string compose_all_pages_review_text(const UiState& ui) {
+  if (!shows_preview(ui)) return compose_review_text(ui);
+  MarkedReviewText review;
+  append_status(review.text, ui);
+  for (std::size_t page = 0; page < review_page_count(ui); ++page) {
+    // A blank line between pages, as between the entries of one.
+    if (page > 0 && !review.text.ends_with("\n\n")) review.text += "\n";
+    append_preview_page(review, ui, page);
+  }
+  return std::move(review.text);
+}
+
+void refresh_review_excerpts(UiState& ui) {
+  if (!shows_preview(ui)) return;
+  const std::size_t page = shown_review_page(ui);
+  if (ui.review_excerpts.page == page) return;
+  ReviewExcerpts excerpts{page, {}};
+  const std::vector<ChangeEntry>& changes = ui.preview->changes;
+  const std::size_t first = std::min(changes.size(), page * kReviewPageEntries);
+  const std::size_t end = std::min(changes.size(), first + kReviewPageEntries);
+  for (std::size_t i = first; i < end; ++i) excerpts.entries.push_back(entry_excerpts(ui, changes[i]));
+  ui.review_excerpts = std::move(excerpts);
 }
 
 }  // namespace tarnwick

@@ -19,6 +19,7 @@ void invalidate(UiState& ui) {
   ui.status.reset();
   ui.results.reset();
   ui.page = 0;
+  ui.review_excerpts = {};
 }
 
 void set_field_text(UiState& ui, std::size_t field, std::string text) {

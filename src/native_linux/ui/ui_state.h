@@ -73,6 +73,7 @@ enum class UiAction : std::uint8_t {
   BrowserOpenFolder = 30,
   BrowserToggleHidden = 31,
   BrowserRowClicked = 32,
+  CopyAllPages = 33,
 };
 
 enum class StatusSeverity : std::uint8_t { Information, Stopped };  // shown as "NOTICE" or "OPERATION STOPPED"
@@ -101,6 +102,13 @@ using WorkerSpawner = std::function<bool(std::function<WorkerEvent()>, EventSend
 struct PendingPaste {
   std::size_t field = 0;
   bool replace_whole_text = false;
+};
+
+// The excerpt lines of the shown review page's entries, composed once per
+// page (from the preview's bytes) instead of on every frame.
+struct ReviewExcerpts {
+  std::optional<std::size_t> page;                // the page they belong to
+  std::vector<std::vector<ExcerptLine>> entries;  // one list per entry of that page
 };
 
 struct UiState {
@@ -137,6 +145,7 @@ struct UiState {
   std::optional<PendingPaste> pending_paste;
 
   std::int64_t review_scroll = 0;
+  ReviewExcerpts review_excerpts;
 
   std::optional<std::size_t> focused_field;
   std::size_t cursor = 0;
@@ -207,6 +216,17 @@ void handle_worker_event(UiState& ui, WorkerEvent event);
 // --- composed texts ---------------------------------------------------------
 
 std::string compose_review_text(const UiState& ui);
+// The review text with the marks of its excerpt lines: where the found text
+// and its replacement lie (byte ranges of the text).
+struct MarkedReviewText {
+  std::string text;
+  std::vector<ExcerptSpan> marks;
+};
+MarkedReviewText compose_marked_review_text(const UiState& ui);
+// "Copy all": the review text with every page of the preview in turn.
+std::string compose_all_pages_review_text(const UiState& ui);
+// Composes the shown page's excerpts unless they are held already.
+void refresh_review_excerpts(UiState& ui);
 // None when the reviewed preview may not be applied now.
 std::optional<std::string> compose_confirmation_text(const UiState& ui);
 // The backup choice, destination and last completed backup lines, shared by the

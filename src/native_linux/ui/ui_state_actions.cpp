@@ -183,7 +183,12 @@ void dispatch_unguarded(UiState& ui, UiAction action, std::uint32_t payload, std
       return;
     case UiAction::CopyReview:
       clear_focus(ui);
+      refresh_review_excerpts(ui);
       take_clipboard(ui, compose_review_text(ui));
+      return;
+    case UiAction::CopyAllPages:
+      clear_focus(ui);
+      take_clipboard(ui, compose_all_pages_review_text(ui));
       return;
     case UiAction::ConfirmApply:
       clear_focus(ui);
@@ -324,6 +329,7 @@ void accept_preview(UiState& ui, PreviewFinished finished) {
   ui.items_scanned = finished.plan->items_scanned;
   ui.preview = std::move(*finished.plan);
   ui.page = 0;
+  ui.review_excerpts = {};
   if (ui.preview->changes.empty()) set_status(ui, StatusSeverity::Information, "No matching changes were found in this scope.");
 }
 

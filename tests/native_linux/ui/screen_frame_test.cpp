@@ -54,6 +54,7 @@ TEST(ScreenFrame, TallLayoutAt1100x810) {
                                                  "274 599 115 31 a=18 p=2",  // Exclude
                                                  "36 711 243 36 a=19 p=0",   // Preview changes
                                                  "287 711 104 36 a=2 p=0",   // Backups…
+                                                 "904 679 84 29 a=33 p=0",   // Copy all
                                                  "996 679 68 29 a=23 p=0",   // Copy
                                              }));
   const std::string frame = frame_of(ui, Size{1100, 810});
@@ -89,6 +90,7 @@ TEST(ScreenFrame, ShortLayoutAt1100x779) {
                          "36 539 355 32 a=0 p=4",   // extensions field
                          "36 680 243 36 a=19 p=0",
                          "287 680 104 36 a=2 p=0",
+                         "904 648 84 29 a=33 p=0",
                          "996 648 68 29 a=23 p=0",
                      }));
   const std::string frame = frame_of(ui, Size{1100, 779});
@@ -136,14 +138,14 @@ TEST(ScreenFrame, ApplyAndPagingButtonsFollowThePreview) {
   FakeWorkers workers;
   UiState ui = previewed_state(workers, plan_with(250, 30));
   std::vector<std::string> regions = regions_of(ui, Size{1100, 810});
-  EXPECT_EQ(regions[regions.size() - 3], "548 679 86 29 a=22 p=0");   // Next
+  EXPECT_EQ(regions[regions.size() - 4], "548 679 86 29 a=22 p=0");   // Next
   EXPECT_EQ(regions.back(), "439 719 625 33 a=20 p=0");              // Apply reviewed changes
   const std::string frame = frame_of(ui, Size{1100, 810});
   EXPECT_TRUE(contains(frame, "fill 1071 426 3 235 #30323D")) << "scroll bar track at W - 29";
 
   dispatch_action(ui, UiAction::NextPage, 0, 0);
   regions = regions_of(ui, Size{1100, 810});
-  EXPECT_EQ(regions[regions.size() - 4], "439 679 101 29 a=21 p=0");  // Previous
+  EXPECT_EQ(regions[regions.size() - 5], "439 679 101 29 a=21 p=0");  // Previous
   EXPECT_TRUE(contains(frame_of(ui, Size{1100, 810}), "text 647 699 Mono11 #9B9DAD \"Page 2\""));
 
   set_field_text(ui, kFieldFind, "Other");

@@ -254,7 +254,7 @@ TEST(UiStateActions, EveryActionIsIgnoredWhileAWorkerRuns) {
   ui.fields[kFieldTarget] = "/t";
   start_preview(ui);
   const UiState before = ui;
-  for (int code = 0; code <= 32; ++code) dispatch_action(ui, static_cast<UiAction>(code), 1, kNow);
+  for (int code = 0; code <= 33; ++code) dispatch_action(ui, static_cast<UiAction>(code), 1, kNow);
   EXPECT_EQ(workers.starts, 1);
   EXPECT_EQ(ui.match_case, before.match_case);
   EXPECT_EQ(ui.extension_filter, before.extension_filter);
