@@ -3,6 +3,7 @@
 
 #include <X11/Xatom.h>
 
+#include <algorithm>
 #include <array>
 #include <climits>
 
@@ -26,17 +27,52 @@ void request_paste(Display* display, Window window, const ClipboardAtoms& atoms)
   XFlush(display);
 }
 
+std::size_t single_property_limit(Display* display) {
+  // Request lengths count four-byte units; a change-property request has a
+  // 24-byte header, and a margin keeps clear of the exact bound.
+  const long units = XExtendedMaxRequestSize(display) > 0 ? XExtendedMaxRequestSize(display) : XMaxRequestSize(display);
+  const std::size_t bytes = static_cast<std::size_t>(units) * 4;
+  return bytes > 4096 ? bytes - 4096 : 0;
+}
+
+namespace {
+
+Atom incr_atom(Display* display) { return XInternAtom(display, "INCR", False); }
+
+// Announces the transfer: the property holds INCR and a lower bound of the size.
+void start_incremental_transfer(Display* display, const XSelectionRequestEvent& request, Atom property,
+                                std::string_view text, std::size_t single_piece_limit,
+                                std::vector<IncrementalTransfer>& transfers) {
+  if (transfers.size() >= kMaxIncrementalTransfers) transfers.erase(transfers.begin());
+  // The requestor's property deletions tell when to send the next piece.
+  XSelectInput(display, request.requestor, PropertyChangeMask);
+  const long size = text.size() > LONG_MAX ? LONG_MAX : static_cast<long>(text.size());
+  XChangeProperty(display, request.requestor, property, incr_atom(display), 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(&size), 1);
+  transfers.push_back({request.requestor, property, request.target, std::make_shared<const std::string>(text), 0,
+                       std::max<std::size_t>(1, std::min(kClipboardPieceBytes, single_piece_limit))});
+}
+
+}  // namespace
+
 void answer_selection_request(Display* display, const XSelectionRequestEvent& request, const ClipboardAtoms& atoms,
-                              std::string_view offered_text) {
+                              std::string_view offered_text, std::size_t single_piece_limit,
+                              std::vector<IncrementalTransfer>& transfers) {
   const Atom property = request.property != None ? request.property : request.target;
   Atom answered = None;
   if (request.selection == atoms.clipboard) {
-    if (request.target == XA_STRING || request.target == atoms.utf8_string) {
-      // A text beyond INT_MAX bytes cannot be described to Xlib; field and
-      // review texts are far smaller, so this only guards the cast.
-      const int length = offered_text.size() > INT_MAX ? INT_MAX : static_cast<int>(offered_text.size());
+    if ((request.target == XA_STRING || request.target == atoms.utf8_string) &&
+        offered_text.size() > single_piece_limit) {
+      // Our own paste never takes that much, and selecting property events on
+      // our own window would replace the window's event mask.
+      if (request.requestor != request.owner) {
+        start_incremental_transfer(display, request, property, offered_text, single_piece_limit, transfers);
+        answered = property;
+      }
+    } else if (request.target == XA_STRING || request.target == atoms.utf8_string) {
       XChangeProperty(display, request.requestor, property, request.target, 8, PropModeReplace,
-                      reinterpret_cast<const unsigned char*>(offered_text.data()), length);
+                      reinterpret_cast<const unsigned char*>(offered_text.data()),
+                      static_cast<int>(offered_text.size()));
       answered = property;
     } else if (request.target == atoms.targets) {
       const std::array<Atom, 3> offered{atoms.targets, atoms.utf8_string, XA_STRING};
@@ -74,6 +110,28 @@ std::optional<std::string> read_pasted_text(Display* display, Window window, con
   if (data != nullptr) XFree(data);
   XDeleteProperty(display, window, atoms.paste_property);
   return text;
+}
+
+void continue_incremental_transfer(Display* display, const XPropertyEvent& event,
+                                   std::vector<IncrementalTransfer>& transfers) {
+  if (event.state != PropertyDelete) return;
+  const auto transfer = std::ranges::find_if(transfers, [&](const IncrementalTransfer& t) {
+    return t.requestor == event.window && t.property == event.atom;
+  });
+  if (transfer == transfers.end()) return;
+  const std::string& text = *transfer->text;
+  // The last piece is empty: it tells the requestor that the text is complete.
+  const std::size_t length = std::min(transfer->piece_bytes, text.size() - transfer->sent);
+  XChangeProperty(display, transfer->requestor, transfer->property, transfer->type, 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(text.data() + transfer->sent), static_cast<int>(length));
+  transfer->sent += length;
+  if (length == 0) {
+    const Window requestor = transfer->requestor;
+    transfers.erase(transfer);
+    if (std::ranges::none_of(transfers, [&](const IncrementalTransfer& t) { return t.requestor == requestor; }))
+      XSelectInput(display, requestor, NoEventMask);
+  }
+  XFlush(display);
 }
 
 }  // namespace tarnwick

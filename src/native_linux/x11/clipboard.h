@@ -4,9 +4,12 @@
 
 #include <X11/Xlib.h>
 
+#include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarnwick {
 
@@ -25,9 +28,37 @@ ClipboardAtoms intern_clipboard_atoms(Display* display);
 void claim_clipboard(Display* display, Window window, const ClipboardAtoms& atoms);
 void request_paste(Display* display, Window window, const ClipboardAtoms& atoms);
 
-// Answers TARGETS, UTF8_STRING and STRING with the offered text; refuses the rest.
+// A text too large for one property, sent in pieces (the ICCCM "INCR"
+// protocol): each piece once the requestor has deleted the one before, then
+// an empty piece.
+struct IncrementalTransfer {
+  Window requestor = None;
+  Atom property = None;
+  Atom type = None;
+  std::shared_ptr<const std::string> text;
+  std::size_t sent = 0;         // bytes of text already written
+  std::size_t piece_bytes = 0;  // at most kClipboardPieceBytes, and what one change may carry
+};
+
+// Transfers in progress, at most this many (the oldest is dropped). A piece
+// goes per pass of the event loop, so pieces are large.
+inline constexpr std::size_t kMaxIncrementalTransfers = 4;
+inline constexpr std::size_t kClipboardPieceBytes = 1024 * 1024;
+
+// The most bytes one property change may carry on this connection.
+std::size_t single_property_limit(Display* display);
+
+// Answers TARGETS, UTF8_STRING and STRING with the offered text; refuses the
+// rest. A text longer than single_piece_limit is announced as INCR and its
+// transfer added to transfers.
 void answer_selection_request(Display* display, const XSelectionRequestEvent& request, const ClipboardAtoms& atoms,
-                              std::string_view offered_text);
+                              std::string_view offered_text, std::size_t single_piece_limit,
+                              std::vector<IncrementalTransfer>& transfers);
+
+// Sends the next piece when a requestor deleted the property of a transfer;
+// a finished transfer is removed. Other property events are ignored.
+void continue_incremental_transfer(Display* display, const XPropertyEvent& event,
+                                   std::vector<IncrementalTransfer>& transfers);
 
 // The text of a SelectionNotify for our paste, when it is whole valid UTF-8.
 // The property is deleted in every case.

@@ -71,6 +71,7 @@ struct DesktopContext final : DesktopServices {
   Atom protocols_atom = None;
   Atom delete_window_atom = None;
   ClipboardAtoms clipboard_atoms;
+  std::vector<IncrementalTransfer> clipboard_transfers;  // large texts other clients are reading
   DropReceiver drop;
   std::unique_ptr<Screen> screen;
   std::vector<HitRegion> last_regions;
@@ -254,7 +255,11 @@ void dispatch(DesktopContext& context, XEvent& event) {
       return;
     case SelectionRequest:
       answer_selection_request(context.display, event.xselectionrequest, context.clipboard_atoms,
-                               context.screen->clipboard_text());
+                               context.screen->clipboard_text(), single_property_limit(context.display),
+                               context.clipboard_transfers);
+      return;
+    case PropertyNotify:
+      continue_incremental_transfer(context.display, event.xproperty, context.clipboard_transfers);
       return;
     case SelectionNotify:
       on_selection_notify(context, event.xselection);
