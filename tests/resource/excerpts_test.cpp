@@ -4,37 +4,19 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include "content/content.h"
 #include "resource/resource.h"
 #include "resource/rsc7_file.h"
+#include "sample_files.h"
+#include "support/excerpt_marks.h"
 #include "support_rsc7_builder.h"
 
 namespace tarnwick {
 namespace {
 
 using Lines = std::vector<std::string>;
-
-// Each line with its marks drawn in: [found] and {replacement}.
-Lines rendered(const std::vector<ExcerptLine>& lines) {
-  Lines texts;
-  for (const ExcerptLine& line : lines) {
-    std::string text;
-    std::size_t at = 0;
-    for (const ExcerptSpan& span : line.marks) {
-      text.append(line.text, at, span.begin - at)
-          .append(span.mark == ExcerptMark::Find ? "[" : "{")
-          .append(line.text, span.begin, span.end - span.begin)
-          .append(span.mark == ExcerptMark::Find ? "]" : "}");
-      at = span.end;
-    }
-    texts.push_back(text.append(line.text, at));
-  }
-  return texts;
-}
 
 constexpr ContentOptions kBinary{{}, Resizable::No, ContentMode::TextAndBinary};
 
@@ -46,7 +28,7 @@ Lines excerpts_of(std::string_view path, std::string_view file, std::string_view
   const auto lines = compose_content_excerpts(path, file, *edit->new_bytes, EditedAs::BinaryOrResource, find,
                                               replacement, match_case, kBinary);
   EXPECT_TRUE(lines) << lines.error();
-  return lines ? rendered(*lines) : Lines{};
+  return lines ? testing::marked_texts(*lines) : Lines{};
 }
 
 TEST(ResourceExcerpts, FixedWidthEditsShowDecodedOffsets) {
@@ -70,7 +52,7 @@ TEST(ResourceExcerpts, FormatAwareEditsListTheRenamedNamesWithTheirFields) {
   const auto lines = compose_content_excerpts("/mods/heli.YFT", file, file, EditedAs::BinaryOrResource, "heli",
                                               "copter", MatchCase::Exact, kBinary);
   ASSERT_TRUE(lines) << lines.error();
-  EXPECT_EQ(rendered(*lines), (Lines{"  fragment name  [heli]_frag  →  {copter}_frag",
+  EXPECT_EQ(testing::marked_texts(*lines), (Lines{"  fragment name  [heli]_frag  →  {copter}_frag",
                                      "  drawable name  [heli]_body  →  {copter}_body",
                                      "  texture name  [heli]_sign  →  {copter}_sign",
                                      "  physics group name  [heli]_door  →  {copter}_door",
@@ -100,19 +82,6 @@ TEST(ResourceExcerpts, FormatAwareEditsListTheRenamedNamesWithTheirFields) {
   EXPECT_EQ(listed[10], "  … and 2 more renamed names in this file");
 }
 
-std::string read_whole(const std::filesystem::path& path) {
-  std::ifstream stream(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << stream.rdbuf();
-  return bytes.str();
-}
-
-std::string replace_all(std::string text, std::string_view find, std::string_view replacement) {
-  for (std::size_t at = text.find(find); at != std::string::npos; at = text.find(find, at + replacement.size()))
-    text.replace(at, find.size(), replacement);
-  return text;
-}
-
 // Real resources (opt-in: TARNWICK_RSC7_SAMPLES names their folder): every
 // listed name, followed by its NUL, lies in the pages zlib inflates from the
 // file, and its new text in those of the edited file.
@@ -132,7 +101,7 @@ TEST(ResourceExcerpts, RealSamplesListTheirRenamedNames) {
   for (const Sample& sample : samples) {
     SCOPED_TRACE(sample.file);
     const std::string path = (std::filesystem::path(folder) / sample.file).string();
-    const std::string file = read_whole(path);
+    const std::string file = testing::read_whole(path);
     const auto edit = plan_content_edit(path, file, sample.find, sample.replacement, MatchCase::Exact, kBinary);
     ASSERT_TRUE(edit && edit->new_bytes) << (edit ? "no change" : edit.error());
     const auto lines = compose_content_excerpts(path, file, *edit->new_bytes, EditedAs::BinaryOrResource,
@@ -152,7 +121,7 @@ TEST(ResourceExcerpts, RealSamplesListTheirRenamedNames) {
       EXPECT_NE(std::find(std::begin(roles), std::end(roles), role_and_old.substr(0, gap)), std::end(roles));
       const std::string old_text(role_and_old.substr(gap + 2));
       const std::string new_text = line.text.substr(arrow + 7);
-      EXPECT_EQ(new_text, replace_all(old_text, sample.find, sample.replacement));
+      EXPECT_EQ(new_text, testing::replace_all(old_text, sample.find, sample.replacement));
       EXPECT_NE(before.find(old_text + '\0'), std::string::npos) << old_text;
       EXPECT_NE(after.find(new_text + '\0'), std::string::npos) << new_text;
     }

@@ -6,11 +6,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <optional>
-#include <fstream>
-#include <sstream>
 
 #include "relocate_check.h"
+#include "sample_files.h"
 #include "resource/fragment/name_graph.h"
 #include "resource/resource.h"
 #include "support_rsc7_builder.h"
@@ -22,19 +22,8 @@ using testing::c_string_at;
 using testing::kBase;
 using testing::le32_at;
 using testing::le64_at;
-
-std::string read_whole(const std::filesystem::path& path) {
-  std::ifstream stream(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << stream.rdbuf();
-  return bytes.str();
-}
-
-std::string replace_all(std::string text, std::string_view find, std::string_view replacement) {
-  for (std::size_t at = text.find(find); at != std::string::npos; at = text.find(find, at + replacement.size()))
-    text.replace(at, find.size(), replacement);
-  return text;
-}
+using testing::read_whole;
+using testing::replace_all;
 
 bool is_system_pointer(std::uint64_t value, std::uint64_t system) {
   return value >> 28 == 5 && value - kBase < system;
