@@ -32,7 +32,8 @@ std::size_t single_property_limit(Display* display) {
   // 24-byte header, and a margin keeps clear of the exact bound.
   const long units = XExtendedMaxRequestSize(display) > 0 ? XExtendedMaxRequestSize(display) : XMaxRequestSize(display);
   const std::size_t bytes = static_cast<std::size_t>(units) * 4;
-  return bytes > 4096 ? bytes - 4096 : 0;
+  // Xlib takes a property's length as an int.
+  return std::min<std::size_t>(bytes > 4096 ? bytes - 4096 : 0, INT_MAX);
 }
 
 namespace {
@@ -49,7 +50,12 @@ void start_incremental_transfer(Display* display, const XSelectionRequestEvent& 
   const long size = text.size() > LONG_MAX ? LONG_MAX : static_cast<long>(text.size());
   XChangeProperty(display, request.requestor, property, incr_atom(display), 32, PropModeReplace,
                   reinterpret_cast<const unsigned char*>(&size), 1);
-  transfers.push_back({request.requestor, property, request.target, std::make_shared<const std::string>(text), 0,
+  // Requests for one text share one copy of it, even while a transfer that
+  // was abandoned by its requestor waits to be dropped.
+  std::shared_ptr<const std::string> copy;
+  if (!transfers.empty() && *transfers.back().text == text) copy = transfers.back().text;
+  if (!copy) copy = std::make_shared<const std::string>(text);
+  transfers.push_back({request.requestor, property, request.target, std::move(copy), 0,
                        std::max<std::size_t>(1, std::min(kClipboardPieceBytes, single_piece_limit))});
 }
 
