@@ -257,6 +257,8 @@ void start_apply(UiState& ui) {
     return;
   }
   std::optional<PreviewPlan> plan = std::exchange(ui.preview, std::nullopt);
+  // The excerpts belong to that plan; a plan shown again composes its own.
+  ui.review_excerpts = {};
   ui.items_scanned = 0;
   if (!plan || plan->changes.empty()) return;
   ui.request_snapshot.reset();

@@ -72,6 +72,10 @@ TEST(ReviewExcerpts, APageOfAHundredEntriesShowsEachFilesMatchingLines) {
   EXPECT_EQ(ui.review_excerpts.page, 1U);
   EXPECT_EQ(ui.review_excerpts.entries.size(), 20U);
   EXPECT_EQ(count_of(compose_review_text(ui), "  2: say tarn 11"), 10U);  // 110 to 119
+  UiState applying = ui;
+  applying.back_up_before_apply = false;
+  start_apply(applying);
+  EXPECT_FALSE(applying.review_excerpts.page) << "the plan goes to the apply worker with its excerpts";
   set_field_text(ui, kFieldReplacement, "bog");
   EXPECT_FALSE(ui.review_excerpts.page) << "an edit drops the preview and its excerpts";
 }
