@@ -138,10 +138,6 @@ struct RecoverFinished {
   // A failure whose text names files the user must keep or remove by hand
   // (and, while the journal is kept, the journal for another Recover).
   bool failure_lists_files_to_preserve = false;
-
-  // Until a screen handles this event itself it reads as an apply's result:
-  // the failure text, or an outcome naming the target with nothing counted.
-  operator ApplyFinished() &&;
 };
 
 using WorkerEvent = std::variant<PreviewFinished, BackupFinished, ApplyFinished, RecoverFinished>;

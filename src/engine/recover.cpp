@@ -104,9 +104,4 @@ std::string recover_outcome_text(const RecoverOutcome& outcome) {
   return {};
 }
 
-RecoverFinished::operator ApplyFinished() && {
-  if (!outcome) return ApplyFinished{fail(std::move(outcome.error())), failure_lists_files_to_preserve};
-  return ApplyFinished{ApplyOutcome{std::move(outcome->target_path), std::nullopt, 0, 0, 0}};
-}
-
 }  // namespace tarnwick

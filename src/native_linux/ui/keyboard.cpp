@@ -153,6 +153,10 @@ bool handle_shortcut(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
     if (!under_dialog) act(ui, UiAction::OpenBackupsPanel, now_ms);
     return true;
   }
+  if (letter == 'r') {
+    if (!under_dialog) act(ui, UiAction::RecoverInterruptedApply, now_ms);
+    return true;
+  }
   if (letter == 'e') {
     if (ui.edit_file_contents && !under_dialog) act(ui, UiAction::OpenContentSettings, now_ms);
     return true;

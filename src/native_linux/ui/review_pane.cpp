@@ -177,6 +177,16 @@ void draw_review_pane(Canvas& canvas, UiState& ui, const MainLayout& layout) {
   canvas.draw_text(left + 240, bottom - 111, "Page " + std::to_string(page + 1), palette::kTextSecondary,
                    FontRole::Mono11);
   const std::int32_t pane_width = right - left - 16;
+  // While an interrupted apply blocks previewing there is nothing to apply:
+  // the pane's main button recovers it instead.
+  if (ui.interrupted_apply_journal) {
+    draw_button(canvas, Rect{left + 32, bottom - 91, pane_width - 52, 33},
+                ButtonView{.label = "Recover",
+                           .action = code(UiAction::RecoverInterruptedApply),
+                           .enabled = idle,
+                           .style = ButtonStyle::Primary});
+    return;
+  }
   draw_button(canvas, Rect{left + 32, bottom - 91, pane_width - 52, 33},
               ButtonView{.label = "Apply reviewed changes",
                          .action = code(UiAction::ApplyReviewedChanges),

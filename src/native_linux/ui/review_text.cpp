@@ -20,6 +20,10 @@ std::string_view running_text(WorkerKind kind) {
       return "Creating and verifying your backup...\n"
              "The entire selected target is copied. Your selected files stay unchanged.\n"
              "Keep the app open until the backup finishes.";
+    case WorkerKind::Recover:
+      return "Recovering the interrupted apply...\n"
+             "Its changes are undone from its journal and the files it set aside.\n"
+             "Keep the app open until this operation finishes.";
   }
   return {};
 }

@@ -18,6 +18,7 @@ void invalidate(UiState& ui) {
   ui.request_snapshot.reset();
   ui.status.reset();
   ui.results.reset();
+  ui.interrupted_apply_journal.reset();
   ui.page = 0;
   ui.review_excerpts = {};
 }

@@ -74,6 +74,7 @@ enum class UiAction : std::uint8_t {
   BrowserToggleHidden = 31,
   BrowserRowClicked = 32,
   CopyAllPages = 33,
+  RecoverInterruptedApply = 34,
 };
 
 enum class StatusSeverity : std::uint8_t { Information, Stopped };  // shown as "NOTICE" or "OPERATION STOPPED"
@@ -83,7 +84,7 @@ struct StatusLine {
   std::string message;
 };
 
-enum class WorkerKind : std::uint8_t { Preview, Apply, Backup };
+enum class WorkerKind : std::uint8_t { Preview, Apply, Backup, Recover };
 
 // The receiving end of the one running worker, and which long operation runs.
 struct WorkerSlot {
@@ -138,6 +139,12 @@ struct UiState {
   // edits that drop an ordinary status, up to the next operation.
   std::optional<std::string> recovery_report;
   std::optional<ApplyOutcome> results;
+  // The journal of an interrupted apply that the last preview found in or
+  // above the target; while known, the review offers Recover.
+  std::optional<std::string> interrupted_apply_journal;
+  // The request of the preview an apply is running from: an apply that stops
+  // before touching the target gives its plan back, and the two return together.
+  std::optional<OperationRequest> applying_request;
 
   std::string clipboard_text;
   bool clipboard_claim_pending = false;  // the window must take CLIPBOARD ownership
@@ -209,6 +216,8 @@ bool press_guard_active(const UiState& ui, std::int64_t now_ms);
 void start_preview(UiState& ui);
 void start_apply(UiState& ui);
 void start_backup(UiState& ui);
+// Rolls back the interrupted apply whose journal the last preview found.
+void start_recover(UiState& ui);
 // Takes at most one message from the running worker; true when something changed.
 bool poll_worker(UiState& ui);
 void handle_worker_event(UiState& ui, WorkerEvent event);

@@ -29,7 +29,8 @@ bool launch_worker(UiState& ui, WorkerKind kind, std::function<WorkerEvent()> bo
   if (!ui.spawn || !ui.spawn(std::move(body), std::move(sender))) return false;
   ui.worker.receiver = std::move(receiver);
   ui.worker.kind = kind;
-  ui.worker.apply_running = kind == WorkerKind::Apply;
+  // A Recover changes the target like an apply: the window may not close under it.
+  ui.worker.apply_running = kind == WorkerKind::Apply || kind == WorkerKind::Recover;
   ui.worker.backup_running = kind == WorkerKind::Backup;
   return true;
 }
@@ -171,6 +172,10 @@ void dispatch_unguarded(UiState& ui, UiAction action, std::uint32_t payload, std
     case UiAction::ApplyReviewedChanges:
       open_confirmation(ui);
       return;
+    case UiAction::RecoverInterruptedApply:
+      clear_focus(ui);
+      start_recover(ui);
+      return;
     case UiAction::PreviousPage:
       ui.page = shown_review_page(ui) > 0 ? shown_review_page(ui) - 1 : 0;
       ui.review_scroll = 0;
@@ -261,7 +266,7 @@ void start_apply(UiState& ui) {
   ui.review_excerpts = {};
   ui.items_scanned = 0;
   if (!plan || plan->changes.empty()) return;
-  ui.request_snapshot.reset();
+  ui.applying_request = std::exchange(ui.request_snapshot, std::nullopt);
   ui.status.reset();
   ui.results.reset();
   ui.recovery_report.reset();
@@ -273,6 +278,19 @@ void start_apply(UiState& ui) {
   if (!launch_worker(ui, WorkerKind::Apply, std::move(body))) {
     set_status(ui, StatusSeverity::Stopped, "Could not start the apply worker. Create a fresh preview.");
   }
+}
+
+void start_recover(UiState& ui) {
+  if (ui.worker.busy() || !ui.interrupted_apply_journal) return;
+  ui.recovery_report.reset();
+  auto body = [journal = *ui.interrupted_apply_journal]() mutable -> WorkerEvent {
+    return run_recover(std::move(journal));
+  };
+  if (!launch_worker(ui, WorkerKind::Recover, std::move(body))) {
+    set_status(ui, StatusSeverity::Stopped, "Could not start the recover worker.");
+    return;
+  }
+  ui.status.reset();
 }
 
 void start_backup(UiState& ui) {
@@ -324,6 +342,7 @@ void accept_preview(UiState& ui, PreviewFinished finished) {
     return;
   }
   ui.request_snapshot = std::move(finished.request);
+  ui.interrupted_apply_journal = std::move(finished.interrupted_apply_journal);
   if (!finished.plan) {
     set_status(ui, StatusSeverity::Stopped, std::move(finished.plan.error()));
     return;
@@ -348,6 +367,16 @@ void accept_backup(UiState& ui, BackupFinished finished) {
 }
 
 void accept_apply(UiState& ui, ApplyFinished finished) {
+  std::optional<OperationRequest> request = std::exchange(ui.applying_request, std::nullopt);
+  if (!finished.outcome && finished.unchanged_plan && request) {
+    // Nothing in the target was touched: the reviewed preview stands, so a
+    // fixed destination needs no fresh preview (the apply verifies again).
+    ui.items_scanned = finished.unchanged_plan->items_scanned;
+    ui.preview = std::move(*finished.unchanged_plan);
+    ui.request_snapshot = std::move(request);
+    set_status(ui, StatusSeverity::Stopped, std::move(finished.outcome.error()));
+    return;
+  }
   if (!finished.outcome) {
     ui.preview.reset();
     ui.items_scanned = 0;
@@ -367,6 +396,22 @@ void accept_apply(UiState& ui, ApplyFinished finished) {
   ui.results = std::move(*finished.outcome);
 }
 
+void accept_recover(UiState& ui, RecoverFinished finished) {
+  invalidate(ui);
+  if (!finished.outcome) {
+    if (finished.failure_lists_files_to_preserve) ui.recovery_report = finished.outcome.error();
+    set_status(ui, StatusSeverity::Stopped, std::move(finished.outcome.error()));
+    return;
+  }
+  // The target field follows the target back to where it now is; written
+  // directly, as after an apply, so the status below survives.
+  if (!finished.outcome->target_path.empty()) {
+    ui.fields[kFieldTarget] = finished.outcome->target_path;
+    if (ui.focused_field == kFieldTarget) ui.cursor = ui.fields[kFieldTarget].size();
+  }
+  set_status(ui, StatusSeverity::Information, recover_outcome_text(*finished.outcome));
+}
+
 }  // namespace
 
 void handle_worker_event(UiState& ui, WorkerEvent event) {
@@ -377,6 +422,8 @@ void handle_worker_event(UiState& ui, WorkerEvent event) {
           accept_preview(ui, std::move(finished));
         } else if constexpr (std::is_same_v<Kind, BackupFinished>) {
           accept_backup(ui, std::move(finished));
+        } else if constexpr (std::is_same_v<Kind, RecoverFinished>) {
+          accept_recover(ui, std::move(finished));
         } else {
           accept_apply(ui, std::move(finished));
         }
