@@ -147,7 +147,7 @@ void RawBinaryScan(benchmark::State& state) {
   const FoldAsciiCase fold = state.range(0) ? FoldAsciiCase::No : FoldAsciiCase::Yes;
   std::uint64_t matches = 0;
   for (auto _ : state) {
-    auto replaced = replace_literal_bytes(binary, "needle", "thread", fold, Resizable::No);
+    auto replaced = replace_literal_bytes(binary, {"needle", "thread"}, fold, Resizable::No);
     matches = replaced ? replaced->count : 0;
     benchmark::DoNotOptimize(replaced);
   }

@@ -14,6 +14,10 @@ using Notice = std::string;
 // false = ASCII letters A-Z and a-z compare alike; nothing else is folded.
 enum class MatchCase : bool { Ignore = false, Exact = true };
 
+// Yes = each match's replacement takes the case of the match's ASCII letters
+// (lower, upper or capitalised); only meaningful while MatchCase is Ignore.
+enum class PreserveCase : bool { No = false, Yes = true };
+
 // Runs an allocating step; false instead of an exception when memory cannot be had.
 template <class Allocate>
 [[nodiscard]] bool try_allocate(Allocate&& allocate) {

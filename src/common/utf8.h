@@ -157,11 +157,17 @@ bool contains_unicode_white_space(std::string_view text);
 bool is_control_character(char32_t code_point);
 bool contains_control_character(std::string_view text);
 
-// --- ASCII lower-casing (A-Z only; every other byte stays) -------------------------
+// --- ASCII case (A-Z and a-z only; every other byte stays) ------------------------
 
-constexpr char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+constexpr bool is_ascii_upper(char c) { return c >= 'A' && c <= 'Z'; }
+constexpr bool is_ascii_lower(char c) { return c >= 'a' && c <= 'z'; }
+constexpr char ascii_lower(char c) { return is_ascii_upper(c) ? static_cast<char>(c + ('a' - 'A')) : c; }
+constexpr char ascii_upper(char c) { return is_ascii_lower(c) ? static_cast<char>(c - ('a' - 'A')) : c; }
 inline void lower_ascii_in_place(std::string& text) {
   for (char& c : text) c = ascii_lower(c);
+}
+inline void upper_ascii_in_place(std::string& text) {
+  for (char& c : text) c = ascii_upper(c);
 }
 
 }  // namespace tarnwick

@@ -85,7 +85,7 @@ std::vector<ExcerptLine> byte_excerpts(std::string_view before, std::string_view
 }
 
 std::vector<ExcerptLine> renamed_name_excerpts(const std::vector<RenamedResourceName>& names, std::string_view find,
-                                               std::string_view replacement, MatchCase match_case) {
+                                               const Replacement& replacement, MatchCase match_case) {
   const FoldAsciiCase fold = match_case == MatchCase::Ignore ? FoldAsciiCase::Yes : FoldAsciiCase::No;
   // Marks a name's matches, or where their replacements went in the new name.
   const auto marked_name = [&](std::string_view name, const std::vector<std::size_t>& starts, std::size_t length,

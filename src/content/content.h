@@ -41,7 +41,7 @@ inline constexpr std::uint64_t kBinaryModeInputLimitBytes = 64ull << 20;
 std::uint64_t content_input_limit(ContentMode mode);
 
 Result<ContentEdit> plan_content_edit(std::string_view path, std::string_view bytes, std::string_view find,
-                                      std::string_view replacement, MatchCase match_case,
+                                      const Replacement& replacement, MatchCase match_case,
                                       const ContentOptions& options);
 
 // Buffers that one preview lends to the plan of every file in turn: the texts
@@ -51,11 +51,22 @@ Result<ContentEdit> plan_content_edit(std::string_view path, std::string_view by
 struct ContentScratch {
   std::string decoded;
   std::string replaced;
+  // The literals as raw binary matches them, with what they were encoded
+  // from: every file of one preview has the same, so they are encoded (with
+  // the case forms of the replacement) once, not for each file.
+  struct EncodedLiterals {
+    std::string find;
+    std::string typed_replacement;
+    bool preserving = false;
+    EncodingChoice encoding;
+    BinaryLiterals literals;
+  };
+  std::optional<EncodedLiterals> binary_literals;
 };
 
 // The same, with the preview's scratch buffers.
 Result<ContentEdit> plan_content_edit(std::string_view path, std::string_view bytes, std::string_view find,
-                                      std::string_view replacement, MatchCase match_case,
+                                      const Replacement& replacement, MatchCase match_case,
                                       const ContentOptions& options, ContentScratch& scratch);
 
 // ---- excerpts: what one planned edit changes, for the review ----------------
@@ -95,7 +106,7 @@ enum class EditedAs : std::uint8_t { Text, BinaryOrResource };
 // "… and {n} more ..." when there are more.
 Result<std::vector<ExcerptLine>> compose_content_excerpts(std::string_view path, std::string_view original,
                                                           std::string_view edited, EditedAs edited_as,
-                                                          std::string_view find, std::string_view replacement,
+                                                          std::string_view find, const Replacement& replacement,
                                                           MatchCase match_case, const ContentOptions& options);
 
 }  // namespace tarnwick

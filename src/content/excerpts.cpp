@@ -107,7 +107,7 @@ void add_more_line(std::vector<ExcerptLine>& lines, std::uint64_t more, std::str
 
 Result<std::vector<ExcerptLine>> compose_content_excerpts(std::string_view path, std::string_view original,
                                                           std::string_view edited, EditedAs edited_as,
-                                                          std::string_view find, std::string_view replacement,
+                                                          std::string_view find, const Replacement& replacement,
                                                           MatchCase match_case, const ContentOptions& options) {
   if (find.empty()) return fail("Find text cannot be empty.");
   if (edited_as == EditedAs::Text) {
@@ -125,6 +125,7 @@ Result<std::vector<ExcerptLine>> compose_content_excerpts(std::string_view path,
   const BinaryLiterals literals = TRY(encode_binary_literals(find, replacement, options.encoding));
   // Bytewise folding, as the raw binary replacer applies it.
   const FoldAsciiCase fold = match_case == MatchCase::Ignore && is_ascii(find) ? FoldAsciiCase::Yes : FoldAsciiCase::No;
+  // Every form of a case-preserving replacement is as wide as the typed one.
   if (!resource) return byte_excerpts(original, edited, literals.find, literals.replacement, fold, "");
   const std::string before = TRY(decode_rsc7_pages(original));
   const std::string after = TRY(decode_rsc7_pages(edited));

@@ -51,7 +51,7 @@ void append_line(ExcerptLine& line, const ExcerptLine& tail);
 // "  … and {n} more {what}", or nothing when n is 0.
 void add_more_line(std::vector<ExcerptLine>& lines, std::uint64_t more, std::string_view what);
 
-std::vector<ExcerptLine> text_excerpts(std::string_view text, std::string_view find, std::string_view replacement,
+std::vector<ExcerptLine> text_excerpts(std::string_view text, std::string_view find, const Replacement& replacement,
                                        MatchCase match_case);
 
 // Offsets of a raw binary edit, or of a fixed-width resource edit in its
@@ -62,6 +62,6 @@ std::vector<ExcerptLine> byte_excerpts(std::string_view before, std::string_view
 
 // The first names a format-aware resource edit renames.
 std::vector<ExcerptLine> renamed_name_excerpts(const std::vector<RenamedResourceName>& names, std::string_view find,
-                                               std::string_view replacement, MatchCase match_case);
+                                               const Replacement& replacement, MatchCase match_case);
 
 }  // namespace tarnwick

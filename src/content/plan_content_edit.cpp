@@ -35,7 +35,7 @@ bool passes_screen(const DecodedTextView& decoded, EncodingChoice choice) {
 }
 
 Result<ContentEdit> plan_game_resource(std::string_view path, std::string_view bytes, std::string_view find,
-                                       std::string_view replacement, MatchCase match_case,
+                                       const Replacement& replacement, MatchCase match_case,
                                        const ContentOptions& options) {
   if (options.mode == ContentMode::TextOnly) {
     return skipped(
@@ -56,15 +56,28 @@ Result<ContentEdit> plan_game_resource(std::string_view path, std::string_view b
   return edit;
 }
 
+Result<const BinaryLiterals*> encoded_literals(std::string_view find, const Replacement& replacement,
+                                               EncodingChoice encoding, ContentScratch& scratch) {
+  auto& kept = scratch.binary_literals;
+  if (!kept || kept->find != find || kept->typed_replacement != replacement.typed() ||
+      kept->preserving != replacement.preserves_case() || kept->encoding != encoding) {
+    kept.reset();
+    BinaryLiterals literals = TRY(encode_binary_literals(find, replacement, encoding));
+    kept = ContentScratch::EncodedLiterals{std::string(find), std::string(replacement.typed()),
+                                           replacement.preserves_case(), encoding, std::move(literals)};
+  }
+  return &kept->literals;
+}
+
 Result<ContentEdit> plan_raw_binary(std::string_view path, std::string_view bytes, std::string_view find,
-                                    std::string_view replacement, MatchCase match_case,
-                                    const ContentOptions& options) {
-  const BinaryLiterals literals = TRY(encode_binary_literals(find, replacement, options.encoding));
+                                    const Replacement& replacement, MatchCase match_case,
+                                    const ContentOptions& options, ContentScratch& scratch) {
+  const BinaryLiterals& literals = *TRY(encoded_literals(find, replacement, options.encoding, scratch));
   // Folding is bytewise, so it is only meaningful when every typed character is ASCII.
   const FoldAsciiCase fold =
       match_case == MatchCase::Ignore && is_ascii(find) ? FoldAsciiCase::Yes : FoldAsciiCase::No;
   ByteReplacement replaced =
-      TRY(replace_literal_bytes(bytes, literals.find, literals.replacement, fold, options.resizable));
+      TRY(replace_literal_bytes(bytes, literals, fold, options.resizable));
   if (!replaced.bytes) return ContentEdit{};
   ContentEdit edit;
   edit.notices.push_back(
@@ -84,12 +97,14 @@ Result<ContentEdit> plan_raw_binary(std::string_view path, std::string_view byte
 
 // A valid UTF-8 find only ever matches whole characters of valid text, so with
 // valid literals the new text is valid UTF-8 already and is its own encoding.
-bool new_text_is_its_encoding(const DecodedTextView& decoded, std::string_view find, std::string_view replacement) {
+// (The case forms of a valid replacement are valid: only ASCII letters change.)
+bool new_text_is_its_encoding(const DecodedTextView& decoded, std::string_view find, const Replacement& replacement) {
   return decoded.encoding.kind == EncodingKind::Utf8 && !decoded.had_byte_order_mark && is_valid_utf8(find) &&
-         is_valid_utf8(replacement);
+         is_valid_utf8(replacement.typed());
 }
 
-Result<ContentEdit> plan_text(const DecodedTextView& decoded, std::string_view find, std::string_view replacement,
+// The case of each match is chosen on the decoded text, before encoding.
+Result<ContentEdit> plan_text(const DecodedTextView& decoded, std::string_view find, const Replacement& replacement,
                               MatchCase match_case, ContentScratch& scratch) {
   const std::string_view text = decoded.text();
   const bool own_encoding = new_text_is_its_encoding(decoded, find, replacement);
@@ -127,14 +142,14 @@ std::uint64_t content_input_limit(ContentMode mode) {
 }
 
 Result<ContentEdit> plan_content_edit(std::string_view path, std::string_view bytes, std::string_view find,
-                                      std::string_view replacement, MatchCase match_case,
+                                      const Replacement& replacement, MatchCase match_case,
                                       const ContentOptions& options) {
   ContentScratch scratch;
   return plan_content_edit(path, bytes, find, replacement, match_case, options, scratch);
 }
 
 Result<ContentEdit> plan_content_edit(std::string_view path, std::string_view bytes, std::string_view find,
-                                      std::string_view replacement, MatchCase match_case,
+                                      const Replacement& replacement, MatchCase match_case,
                                       const ContentOptions& options, ContentScratch& scratch) {
   if (find.empty()) return fail("Find text cannot be empty.");
   const std::uint64_t limit = content_input_limit(options.mode);
@@ -148,7 +163,7 @@ Result<ContentEdit> plan_content_edit(std::string_view path, std::string_view by
                    ": contents are compressed or archived and were not unpacked or edited: " + lossy_utf8(path));
   }
   if (options.mode == ContentMode::BinaryOnly)
-    return plan_raw_binary(path, bytes, find, replacement, match_case, options);
+    return plan_raw_binary(path, bytes, find, replacement, match_case, options, scratch);
 
   if (!has_binary_signature(bytes)) {
     // The decoder's own message is dropped: data that is not text is binary here.
@@ -162,7 +177,7 @@ Result<ContentEdit> plan_content_edit(std::string_view path, std::string_view by
     if (decoded && decoded->converted) scratch.decoded = std::move(*decoded->converted);
   }
   if (options.mode == ContentMode::TextAndBinary)
-    return plan_raw_binary(path, bytes, find, replacement, match_case, options);
+    return plan_raw_binary(path, bytes, find, replacement, match_case, options, scratch);
   return skipped("Skipped binary or unsupported text encoding: " + lossy_utf8(path));
 }
 

@@ -64,7 +64,7 @@ struct Window {
 
 class TextExcerpts {
  public:
-  TextExcerpts(std::string_view text, std::string_view find, std::string_view replacement, MatchCase match_case)
+  TextExcerpts(std::string_view text, std::string_view find, const Replacement& replacement, MatchCase match_case)
       : text_(text),
         find_size_(find.size()),
         replacement_(replacement),
@@ -144,7 +144,8 @@ class TextExcerpts {
       writer.append(text_.substr(at, match - at));
       const std::size_t match_end = std::min(window.end, match + find_size_);
       writer.open_mark();
-      writer.append(mark == ExcerptMark::Find ? text_.substr(match, match_end - match) : replacement_);
+      writer.append(mark == ExcerptMark::Find ? text_.substr(match, match_end - match)
+                                              : replacement_.for_match(text_.substr(match, find_size_)));
       writer.close_mark(mark);
       at = match + find_size_;
     }
@@ -155,7 +156,7 @@ class TextExcerpts {
 
   std::string_view text_;
   std::size_t find_size_;
-  std::string_view replacement_;
+  const Replacement& replacement_;
   MatchSample sample_;
   std::vector<bool> shown_;
   std::uint64_t line_number_ = 1;
@@ -164,7 +165,7 @@ class TextExcerpts {
 
 }  // namespace
 
-std::vector<ExcerptLine> text_excerpts(std::string_view text, std::string_view find, std::string_view replacement,
+std::vector<ExcerptLine> text_excerpts(std::string_view text, std::string_view find, const Replacement& replacement,
                                        MatchCase match_case) {
   return TextExcerpts(text, find, replacement, match_case).compose();
 }

@@ -34,8 +34,7 @@ Result<std::vector<ExcerptLine>> compose_change_excerpts(const PreviewPlan& plan
                                request.content_mode};
   return compose_content_excerpts(change.original_path, *record->original_bytes, *record->replacement_bytes,
                                   change.binary_or_resource ? EditedAs::BinaryOrResource : EditedAs::Text,
-                                  request.find, request.replacement,
-                                  request.match_case ? MatchCase::Exact : MatchCase::Ignore, options);
+                                  request.find, replacement_of(request), match_case_of(request), options);
 }
 
 }  // namespace tarnwick

@@ -42,9 +42,23 @@ struct OperationRequest {
   bool match_case = false;
   bool include_folder_contents = true;
   bool edit_contents = false;
+  // Each match's replacement takes the case of the match's ASCII letters.
+  // Only while match_case is off: with match case on every match has the find
+  // text's case already, and a request that asks for both writes the
+  // replacement as typed, as if preserve_case were off (see preserves_case).
+  bool preserve_case = false;
 };
 
-// Target paths compared component by component; every other field by value.
+// Whether the request preserves case: preserve_case with match_case off.
+bool preserves_case(const OperationRequest& request);
+
+// The request's literals as the replacers take them, made once per request.
+MatchCase match_case_of(const OperationRequest& request);
+Replacement replacement_of(const OperationRequest& request);
+
+// Target paths compared component by component; preserve_case by what it
+// does (preserves_case), so that it differs only while match case is off;
+// every other field by value.
 bool same_request(const OperationRequest& a, const OperationRequest& b);
 
 inline constexpr std::int32_t kNanosecondsUnavailable = -1;

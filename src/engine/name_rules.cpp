@@ -31,15 +31,13 @@ bool is_forbidden_character(char32_t c) {
   return c < 0x20 || kForbidden.find(c) != std::u32string_view::npos;
 }
 
-char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c; }
-
 // Device names stay reserved on Windows whatever extension follows and
 // whatever spaces end the stem, so "Con .log" is as unusable as "CON".
 bool is_reserved_device_name(std::string_view name) {
   std::string_view stem = name.substr(0, name.find('.'));
   while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
   std::string upper(stem);
-  for (char& c : upper) c = ascii_upper(c);
+  upper_ascii_in_place(upper);
   constexpr std::array<std::string_view, 6> kDevices = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
   for (std::string_view device : kDevices) {
     if (upper == device) return true;

@@ -140,7 +140,8 @@ class PreviewWalk {
   PreviewWalk(const OperationRequest& request, ExtensionFilter filter)
       : request_(request),
         filter_(std::move(filter)),
-        match_case_(request.match_case ? MatchCase::Exact : MatchCase::Ignore),
+        match_case_(match_case_of(request)),
+        replacement_(replacement_of(request)),
         finder_(request.find, match_case_),
         content_options_{request.encoding, request.resizable_binary ? Resizable::Yes : Resizable::No,
                          request.content_mode} {}
@@ -261,8 +262,8 @@ class PreviewWalk {
       return {};
     }
     if (!finder_.occurs_in(name)) return {};
-    const TextReplacement replaced = TRY(replace_literal_text(name, request_.find, request_.replacement, match_case_,
-                                                              limits::kMaxReplacedNameBytes));
+    const TextReplacement replaced =
+        TRY(replace_literal_text(name, request_.find, replacement_, match_case_, limits::kMaxReplacedNameBytes));
     if (replaced.text == name) return {};
     TRY(check_new_name(replaced.text));
     visit.record.own_renamed_path = join_path(parent_path(path), replaced.text);
@@ -285,7 +286,7 @@ class PreviewWalk {
     }
     std::string bytes = TRY(read_file_bounded(path, limit));
     auto edit =
-        plan_content_edit(path, bytes, request_.find, request_.replacement, match_case_, content_options_, scratch_);
+        plan_content_edit(path, bytes, request_.find, replacement_, match_case_, content_options_, scratch_);
     if (!edit) return fail(path_form("Cannot prepare content replacement", edit.error(), path));
     std::uint64_t retained = 0;
     const std::uint64_t new_length = edit->new_bytes ? edit->new_bytes->size() : 0;
@@ -401,6 +402,7 @@ class PreviewWalk {
   const OperationRequest& request_;
   const ExtensionFilter filter_;
   const MatchCase match_case_;
+  const Replacement replacement_;  // with its case forms, made once for every name and file
   const LiteralFinder finder_;  // most names hold no match: they need no replacement
   const ContentOptions content_options_;
   ContentScratch scratch_;  // lent to every file's content plan in turn

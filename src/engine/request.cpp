@@ -43,12 +43,23 @@ std::vector<std::string> normalize_extension_list(std::string_view text) {
   return extensions;
 }
 
+bool preserves_case(const OperationRequest& request) { return request.preserve_case && !request.match_case; }
+
+MatchCase match_case_of(const OperationRequest& request) {
+  return request.match_case ? MatchCase::Exact : MatchCase::Ignore;
+}
+
+Replacement replacement_of(const OperationRequest& request) {
+  return Replacement(request.find, request.replacement, match_case_of(request),
+                     preserves_case(request) ? PreserveCase::Yes : PreserveCase::No);
+}
+
 bool same_request(const OperationRequest& a, const OperationRequest& b) {
   return path_components(a.target) == path_components(b.target) && a.max_depth == b.max_depth &&
          a.extension_filter == b.extension_filter && a.find == b.find && a.replacement == b.replacement &&
          a.encoding == b.encoding && a.resizable_binary == b.resizable_binary && a.content_mode == b.content_mode &&
          a.match_case == b.match_case && a.include_folder_contents == b.include_folder_contents &&
-         a.edit_contents == b.edit_contents;
+         a.edit_contents == b.edit_contents && preserves_case(a) == preserves_case(b);
 }
 
 }  // namespace tarnwick

@@ -2,7 +2,7 @@
 #include "common/memory.h"
 #include "common/text.h"
 #include "literal/byte_search.h"
-#include "literal/literal.h"
+#include "literal/case_forms.h"
 #include "literal/replaced_output.h"
 
 namespace tarnwick {
@@ -19,18 +19,20 @@ std::string fixed_width_refusal(std::size_t find_length, std::size_t replacement
 
 }  // namespace
 
-Result<BinaryLiterals> encode_binary_literals(std::string_view find, std::string_view replacement,
+Result<BinaryLiterals> encode_binary_literals(std::string_view find, const Replacement& replacement,
                                               EncodingChoice encoding) {
   // Auto has no data to detect from here: the literals are UTF-8.
   const EncodingKind kind = encoding.kind == EncodingKind::Auto ? EncodingKind::Utf8 : encoding.kind;
   std::string find_bytes = TRY(encode_text(find, kind, encoding.code_page, ByteOrderMark::Omit));
-  std::string replacement_bytes = TRY(encode_text(replacement, kind, encoding.code_page, ByteOrderMark::Omit));
-  return BinaryLiterals{std::move(find_bytes), std::move(replacement_bytes)};
+  std::string replacement_bytes = TRY(encode_text(replacement.typed(), kind, encoding.code_page, ByteOrderMark::Omit));
+  std::optional<BinaryCaseForms> case_forms = TRY(encode_case_forms(find, replacement, kind, encoding.code_page));
+  return BinaryLiterals{std::move(find_bytes), std::move(replacement_bytes), std::move(case_forms)};
 }
 
-Result<ByteReplacement> replace_literal_bytes(std::string_view data, std::string_view find_pattern,
-                                              std::string_view replacement_pattern, FoldAsciiCase fold,
-                                              Resizable resizable) {
+Result<ByteReplacement> replace_literal_bytes(std::string_view data, const BinaryLiterals& literals,
+                                              FoldAsciiCase fold, Resizable resizable) {
+  const std::string_view find_pattern = literals.find;
+  const std::string_view replacement_pattern = literals.replacement;
   if (find_pattern.empty()) return fail("The encoded binary find pattern is empty.");
   const BytePattern pattern(find_pattern, fold);
   const ScannedMatches matches = scan_matches(pattern, data);
@@ -50,8 +52,9 @@ Result<ByteReplacement> replace_literal_bytes(std::string_view data, std::string
   if (!resize_for_overwrite(output, static_cast<std::size_t>(new_length)))
     return fail("Not enough memory for binary replacement.");
   // Folded matches may already hold the replacement's very bytes; then nothing changes.
-  const bool changed = write_replaced(pattern, data, matches, output.data(),
-                                      [replacement_pattern](std::size_t) { return replacement_pattern; });
+  const bool changed = write_replaced(pattern, data, matches, output.data(), [&](std::size_t at) {
+    return literals.replacement_for(data.substr(at, find_pattern.size()));
+  });
   if (!changed) return ByteReplacement{};
   return ByteReplacement{std::move(output), count};
 }

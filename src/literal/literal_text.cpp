@@ -17,7 +17,7 @@ constexpr std::string_view kOutputTooLarge =
 }  // namespace
 
 Result<TextReplacement> replace_literal_text(std::string_view text, std::string_view find,
-                                             std::string_view replacement, MatchCase match_case,
+                                             const Replacement& replacement, MatchCase match_case,
                                              std::uint64_t output_limit, ReplacementMemory memory) {
   if (find.empty()) return fail(std::string(kEmptyFind));
   const auto unmatched = [&] {
@@ -50,8 +50,11 @@ Result<TextReplacement> replace_literal_text(std::string_view text, std::string_
   }
   // Memory that cannot be had is an output too large for this machine.
   if (!resize_for_overwrite(result.text, static_cast<std::size_t>(new_length))) return fail(std::string(kOutputTooLarge));
-  result.changed = write_replaced(matcher, text, matches, result.text.data(),
-                                  [replacement](std::size_t) { return replacement; });
+  // Each match gets the form of the replacement its own letters call for
+  // (the typed text unless case is preserved); every form is equally long.
+  result.changed = write_replaced(matcher, text, matches, result.text.data(), [&](std::size_t at) {
+    return replacement.for_match(text.substr(at, find.size()));
+  });
   result.count = count;
   return result;
 }

@@ -14,12 +14,12 @@ FoldAsciiCase fold_for(std::string_view find, MatchCase match_case) {
 }  // namespace
 
 Result<std::optional<ResourceEdit>> edit_fixed_width_resource(const Rsc7Resource& resource, std::string_view find,
-                                                              std::string_view replacement, MatchCase match_case,
+                                                              const Replacement& replacement, MatchCase match_case,
                                                               EncodingChoice encoding) {
   const BinaryLiterals literals = TRY(encode_binary_literals(find, replacement, encoding));
   // Resizing is never allowed here: page offsets inside the resource would no longer hold.
-  Result<ByteReplacement> replaced = replace_literal_bytes(resource.decoded, literals.find, literals.replacement,
-                                                           fold_for(find, match_case), Resizable::No);
+  Result<ByteReplacement> replaced =
+      replace_literal_bytes(resource.decoded, literals, fold_for(find, match_case), Resizable::No);
   if (!replaced.has_value()) {
     if (!literals.find.empty() && literals.find.size() != literals.replacement.size()) {
       return fail("RSC7 resources require equal encoded find and replacement widths (" +

@@ -13,10 +13,10 @@ namespace {
 
 // A resource that does not contain the find text anywhere has nothing to
 // edit; its layout is not checked, so a folder preview does not stop on it.
-bool may_contain_find(const Rsc7Resource& resource, std::string_view find, std::string_view replacement,
+bool may_contain_find(const Rsc7Resource& resource, std::string_view find, const Replacement& replacement,
                       MatchCase match_case, EncodingChoice encoding) {
   if (contains_literal(resource.decoded, find, match_case)) return true;
-  const auto encoded = encode_binary_literals(find, replacement, encoding);
+  const auto encoded = encode_binary_literals(find, replacement.typed(), encoding);
   return encoded && encoded->find != find && contains_literal(resource.decoded, encoded->find, match_case);
 }
 
@@ -33,7 +33,7 @@ struct RenamedGraph {
 };
 
 Result<std::optional<RenamedGraph>> rename_names(const Rsc7Resource& resource, std::string_view find,
-                                                 std::string_view replacement, MatchCase match_case,
+                                                 const Replacement& replacement, MatchCase match_case,
                                                  EncodingChoice encoding, ResourceKind kind) {
   using NoMatch = std::optional<RenamedGraph>;
   if (resource.decoded.size() != resource.system_size + resource.graphics_size)
@@ -46,11 +46,13 @@ Result<std::optional<RenamedGraph>> rename_names(const Rsc7Resource& resource, s
   if (!layout)
     return fail("Unsupported " + std::string(resource_kind_display_name(kind)) + " resource version " +
                 std::to_string(resource.version) + "; name relocation requires a validated YFT/YTD/YDR layout.");
-  const BinaryLiterals encoded = TRY(encode_binary_literals(find, replacement, encoding));
-  if (encoded.find != find || encoded.replacement != replacement)
+  const BinaryLiterals encoded = TRY(encode_binary_literals(find, replacement.typed(), encoding));
+  if (encoded.find != find || encoded.replacement != replacement.typed())
     return fail("Known YFT/YTD/YDR name fields use UTF-8. Choose Auto or UTF-8 for format-aware name relocation.");
 
   RenamedGraph renamed{TRY(build_name_graph(resource, kind, *layout)), 0};
+  // Each name takes the case of its own matches, and the texture hashes are
+  // computed from the names so made.
   const NameRenamer rename = [&](std::string_view name) -> Result<RenamedText> {
     TextReplacement replaced = TRY(replace_literal_text(name, find, replacement, match_case, kRenamedNameLimitBytes));
     return RenamedText{std::move(replaced.text), replaced.count};
@@ -62,7 +64,7 @@ Result<std::optional<RenamedGraph>> rename_names(const Rsc7Resource& resource, s
 }  // namespace
 
 Result<std::optional<ResourceEdit>> edit_named_resource(const Rsc7Resource& resource, std::string_view find,
-                                                        std::string_view replacement, MatchCase match_case,
+                                                        const Replacement& replacement, MatchCase match_case,
                                                         EncodingChoice encoding, ResourceKind kind) {
   using NoChange = std::optional<ResourceEdit>;
   const std::optional<RenamedGraph> renamed =
@@ -90,7 +92,7 @@ Result<std::optional<ResourceEdit>> edit_named_resource(const Rsc7Resource& reso
 }
 
 Result<std::vector<RenamedResourceName>> list_renamed_resource_names(std::string_view file, std::string_view find,
-                                                                     std::string_view replacement,
+                                                                     const Replacement& replacement,
                                                                      MatchCase match_case, EncodingChoice encoding,
                                                                      ResourceKind kind) {
   const Rsc7Resource resource = TRY(decode_rsc7(file));

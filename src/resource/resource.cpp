@@ -5,7 +5,7 @@
 
 namespace tarnwick {
 
-Result<Rsc7Outcome> edit_rsc7_resource(std::string_view file, std::string_view find, std::string_view replacement,
+Result<Rsc7Outcome> edit_rsc7_resource(std::string_view file, std::string_view find, const Replacement& replacement,
                                        MatchCase match_case, EncodingChoice encoding, ResourceKind kind) {
   Rsc7Resource resource = TRY(decode_rsc7(file));
   const std::optional<ResourceEdit> edit =

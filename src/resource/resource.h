@@ -9,6 +9,7 @@
 
 #include "common/result.h"
 #include "common/types.h"
+#include "literal/literal.h"
 #include "text_codec/text_codec.h"
 
 namespace tarnwick {
@@ -30,7 +31,7 @@ struct Rsc7Edit {
 using Rsc7Outcome = std::variant<Rsc7NoChange, Rsc7Edit>;
 
 Result<Rsc7Outcome> edit_rsc7_resource(std::string_view file, std::string_view find,
-                                       std::string_view replacement, MatchCase match_case,
+                                       const Replacement& replacement, MatchCase match_case,
                                        EncodingChoice encoding, ResourceKind kind);
 
 // One name a format-aware edit changes: the kind of field ("texture name",
@@ -45,7 +46,7 @@ struct RenamedResourceName {
 // order they lie in the resource; empty when the find text occurs nowhere.
 // Refuses as edit_rsc7_resource does on what it needs to tell them apart.
 Result<std::vector<RenamedResourceName>> list_renamed_resource_names(std::string_view file, std::string_view find,
-                                                                     std::string_view replacement,
+                                                                     const Replacement& replacement,
                                                                      MatchCase match_case, EncodingChoice encoding,
                                                                      ResourceKind kind);
 

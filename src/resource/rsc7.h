@@ -67,13 +67,13 @@ struct ResourceEdit {
 // Fixed-width path for kind none: equal-width replacement over both segments;
 // std::nullopt means no change.
 Result<std::optional<ResourceEdit>> edit_fixed_width_resource(const Rsc7Resource& resource, std::string_view find,
-                                                              std::string_view replacement, MatchCase match_case,
+                                                              const Replacement& replacement, MatchCase match_case,
                                                               EncodingChoice encoding);
 
 // Format-aware path for YFT, YTD and YDR; std::nullopt means no change. Its notices
 // end before the trailer: edit_rsc7_resource appends the trailer notice for both paths.
 Result<std::optional<ResourceEdit>> edit_named_resource(const Rsc7Resource& resource, std::string_view find,
-                                                        std::string_view replacement, MatchCase match_case,
+                                                        const Replacement& replacement, MatchCase match_case,
                                                         EncodingChoice encoding, ResourceKind kind);
 
 }  // namespace tarnwick

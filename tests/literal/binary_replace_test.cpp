@@ -56,14 +56,14 @@ TEST(ReplaceLiteralBytes, AgreesWithTheSlowReferenceOnRandomInput) {
     for (const FoldAsciiCase folding : {FoldAsciiCase::No, FoldAsciiCase::Yes}) {
       const Reference expected = slow_replace(data, find, replacement, folding);
       const bool unchanged = expected.bytes == data;
-      const auto resizable = replace_literal_bytes(data, find, replacement, folding, Resizable::Yes);
+      const auto resizable = replace_literal_bytes(data, {find, replacement}, folding, Resizable::Yes);
       ASSERT_TRUE(resizable) << resizable.error();
       ASSERT_EQ(resizable->bytes.has_value(), !unchanged) << "round " << round;
       if (!unchanged) {
         ASSERT_EQ(*resizable->bytes, expected.bytes) << "round " << round;
         ASSERT_EQ(resizable->count, expected.count);
       }
-      const auto fixed = replace_literal_bytes(data, find, replacement, folding, Resizable::No);
+      const auto fixed = replace_literal_bytes(data, {find, replacement}, folding, Resizable::No);
       if (expected.count > 0 && find.size() != replacement.size()) {
         ASSERT_FALSE(fixed);
         ASSERT_NE(fixed.error().find("This file contains " + std::to_string(expected.count) + " matches."),
@@ -77,48 +77,48 @@ TEST(ReplaceLiteralBytes, AgreesWithTheSlowReferenceOnRandomInput) {
 }
 
 TEST(ReplaceLiteralBytes, LeftmostNonOverlappingAndFolding) {
-  EXPECT_EQ(replace_literal_bytes("aaaa", "aa", "bb", FoldAsciiCase::No, Resizable::No)->count, 2u);
-  const auto aba = replace_literal_bytes("ababa", "aba", "xyz", FoldAsciiCase::No, Resizable::No);
+  EXPECT_EQ(replace_literal_bytes("aaaa", {"aa", "bb"}, FoldAsciiCase::No, Resizable::No)->count, 2u);
+  const auto aba = replace_literal_bytes("ababa", {"aba", "xyz"}, FoldAsciiCase::No, Resizable::No);
   EXPECT_EQ(aba->count, 1u);
   EXPECT_EQ(*aba->bytes, "xyzba");
-  const auto folded = replace_literal_bytes("ABC Abc abc aBC", "abc", "XYZ", FoldAsciiCase::Yes, Resizable::No);
+  const auto folded = replace_literal_bytes("ABC Abc abc aBC", {"abc", "XYZ"}, FoldAsciiCase::Yes, Resizable::No);
   EXPECT_EQ(*folded->bytes, "XYZ XYZ XYZ XYZ");
   EXPECT_EQ(folded->count, 4u);
-  EXPECT_FALSE(replace_literal_bytes("ABC", "abc", "XYZ", FoldAsciiCase::No, Resizable::No)->bytes);
+  EXPECT_FALSE(replace_literal_bytes("ABC", {"abc", "XYZ"}, FoldAsciiCase::No, Resizable::No)->bytes);
   // Only A-Z fold: neither the bytes just outside the range nor a UTF-16 code unit's high byte.
-  EXPECT_FALSE(replace_literal_bytes("`{", "@[", "xx", FoldAsciiCase::Yes, Resizable::No)->bytes);
-  EXPECT_EQ(replace_literal_bytes("X\0Y\0"s, "x\0y\0"s, "a\0b\0"s, FoldAsciiCase::Yes, Resizable::No)->bytes,
+  EXPECT_FALSE(replace_literal_bytes("`{", {"@[", "xx"}, FoldAsciiCase::Yes, Resizable::No)->bytes);
+  EXPECT_EQ(replace_literal_bytes("X\0Y\0"s, {"x\0y\0"s, "a\0b\0"s}, FoldAsciiCase::Yes, Resizable::No)->bytes,
             "a\0b\0"s);
 }
 
 TEST(ReplaceLiteralBytes, NoChangeWhenTheResultEqualsTheInput) {
-  EXPECT_FALSE(replace_literal_bytes("xabcx", "abc", "abc", FoldAsciiCase::No, Resizable::No)->bytes);
+  EXPECT_FALSE(replace_literal_bytes("xabcx", {"abc", "abc"}, FoldAsciiCase::No, Resizable::No)->bytes);
   // Every folded match already holds the replacement's exact bytes.
-  EXPECT_FALSE(replace_literal_bytes("ABC..ABC", "abc", "ABC", FoldAsciiCase::Yes, Resizable::No)->bytes);
+  EXPECT_FALSE(replace_literal_bytes("ABC..ABC", {"abc", "ABC"}, FoldAsciiCase::Yes, Resizable::No)->bytes);
   // One of them does not.
-  EXPECT_EQ(replace_literal_bytes("ABC..Abc", "abc", "ABC", FoldAsciiCase::Yes, Resizable::No)->bytes, "ABC..ABC");
+  EXPECT_EQ(replace_literal_bytes("ABC..Abc", {"abc", "ABC"}, FoldAsciiCase::Yes, Resizable::No)->bytes, "ABC..ABC");
 }
 
 TEST(ReplaceLiteralBytes, Refusals) {
-  EXPECT_EQ(replace_literal_bytes("abc", "", "x", FoldAsciiCase::No, Resizable::Yes).error(),
+  EXPECT_EQ(replace_literal_bytes("abc", {"", "x"}, FoldAsciiCase::No, Resizable::Yes).error(),
             "The encoded binary find pattern is empty.");
-  EXPECT_EQ(replace_literal_bytes("AB AB AB", "AB", "ABC", FoldAsciiCase::No, Resizable::No).error(),
+  EXPECT_EQ(replace_literal_bytes("AB AB AB", {"AB", "ABC"}, FoldAsciiCase::No, Resizable::No).error(),
             "Binary fixed-width mode requires equal encoded widths (find: 2 bytes; replacement: 3 bytes). This file "
             "contains 3 matches. Use equal-width names or explicitly select resizable raw binary for a format whose "
             "offsets you understand.");
-  EXPECT_EQ(*replace_literal_bytes("AB AB AB", "AB", "ABC", FoldAsciiCase::No, Resizable::Yes)->bytes, "ABC ABC ABC");
+  EXPECT_EQ(*replace_literal_bytes("AB AB AB", {"AB", "ABC"}, FoldAsciiCase::No, Resizable::Yes)->bytes, "ABC ABC ABC");
   // Unequal widths without any match are never refused.
-  EXPECT_FALSE(replace_literal_bytes("xyz", "AB", "ABC", FoldAsciiCase::No, Resizable::No)->bytes);
+  EXPECT_FALSE(replace_literal_bytes("xyz", {"AB", "ABC"}, FoldAsciiCase::No, Resizable::No)->bytes);
 }
 
 TEST(ReplaceLiteralBytes, OutputIsBoundedBy128MiB) {
   const std::string data(kContentOutputLimitBytes / 2, 'a');
   const std::string find(16, 'a');
   // 64 MiB of matches that triple: 192 MiB, refused before any output is taken.
-  EXPECT_EQ(replace_literal_bytes(data, find, std::string(48, 'b'), FoldAsciiCase::No, Resizable::Yes).error(),
+  EXPECT_EQ(replace_literal_bytes(data, {find, std::string(48, 'b')}, FoldAsciiCase::No, Resizable::Yes).error(),
             "Binary replacement output exceeds 128 MiB. Narrow the operation.");
   // Doubling reaches exactly 128 MiB, which is allowed.
-  const auto doubled = replace_literal_bytes(data, find, std::string(32, 'b'), FoldAsciiCase::No, Resizable::Yes);
+  const auto doubled = replace_literal_bytes(data, {find, std::string(32, 'b')}, FoldAsciiCase::No, Resizable::Yes);
   ASSERT_TRUE(doubled) << doubled.error();
   EXPECT_EQ(doubled->bytes->size(), kContentOutputLimitBytes);
   EXPECT_EQ(doubled->count, data.size() / 16);
