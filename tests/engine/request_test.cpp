@@ -50,6 +50,21 @@ TEST(SameRequest, TargetsCompareByComponentsEverythingElseByValue) {
   EXPECT_TRUE(differs([](OperationRequest& r) { r.match_case = true; }));
   EXPECT_TRUE(differs([](OperationRequest& r) { r.include_folder_contents = false; }));
   EXPECT_TRUE(differs([](OperationRequest& r) { r.edit_contents = true; }));
+  EXPECT_TRUE(differs([](OperationRequest& r) { r.preserve_case = true; }));
+}
+
+TEST(SameRequest, PreserveCaseCountsOnlyWhileMatchCaseIsOff) {
+  OperationRequest exact;
+  exact.find = "old";
+  exact.match_case = true;
+  OperationRequest preserving = exact;
+  preserving.preserve_case = true;
+  EXPECT_FALSE(preserves_case(preserving));
+  EXPECT_TRUE(same_request(exact, preserving)) << "with match case on it does nothing";
+  EXPECT_FALSE(replacement_of(preserving).preserves_case());
+  exact.match_case = preserving.match_case = false;
+  EXPECT_TRUE(preserves_case(preserving));
+  EXPECT_FALSE(same_request(exact, preserving));
 }
 
 }  // namespace
