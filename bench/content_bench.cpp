@@ -58,11 +58,13 @@ void make_data() {
   for (std::size_t at = 0; at + 6 < binary.size(); at += 1300 * 6) binary.replace(at, 6, at % 2 ? "NEEDLE" : "needle");
 }
 
-MatchCase case_mode(const benchmark::State& state) { return state.range(0) ? MatchCase::Exact : MatchCase::Ignore; }
+// Argument 0: match case (1), ignore case (0) or ignore case preserving it (2).
+MatchCase case_mode(const benchmark::State& state) { return state.range(0) == 1 ? MatchCase::Exact : MatchCase::Ignore; }
 
 void set_label(benchmark::State& state, std::uint64_t matches, const std::string& more = {}) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFileBytes));
-  state.SetLabel((state.range(0) ? "match case, " : "ignore case, ") + std::to_string(matches) + " matches" + more);
+  const char* mode = state.range(0) == 1 ? "match case, " : state.range(0) == 2 ? "preserve case, " : "ignore case, ";
+  state.SetLabel(mode + std::to_string(matches) + " matches" + more);
 }
 
 double children_cpu_seconds() {
@@ -134,9 +136,11 @@ void PlanAgainstSed(benchmark::State& state) {
 }
 
 void LiteralTextScan(benchmark::State& state) {
+  const Replacement replacement("needle", "thread", case_mode(state),
+                                state.range(0) == 2 ? PreserveCase::Yes : PreserveCase::No);
   std::uint64_t matches = 0;
   for (auto _ : state) {
-    auto replaced = replace_literal_text(text, "needle", "thread", case_mode(state), kContentOutputLimitBytes);
+    auto replaced = replace_literal_text(text, "needle", replacement, case_mode(state), kContentOutputLimitBytes);
     matches = replaced ? replaced->count : 0;
     benchmark::DoNotOptimize(replaced);
   }
@@ -144,10 +148,14 @@ void LiteralTextScan(benchmark::State& state) {
 }
 
 void RawBinaryScan(benchmark::State& state) {
-  const FoldAsciiCase fold = state.range(0) ? FoldAsciiCase::No : FoldAsciiCase::Yes;
+  const FoldAsciiCase fold = state.range(0) == 1 ? FoldAsciiCase::No : FoldAsciiCase::Yes;
+  const auto literals = encode_binary_literals(
+      "needle", Replacement("needle", "thread", case_mode(state), state.range(0) == 2 ? PreserveCase::Yes : PreserveCase::No),
+      {});
+  if (!literals) state.SkipWithError("literals");
   std::uint64_t matches = 0;
   for (auto _ : state) {
-    auto replaced = replace_literal_bytes(binary, {"needle", "thread"}, fold, Resizable::No);
+    auto replaced = replace_literal_bytes(binary, *literals, fold, Resizable::No);
     matches = replaced ? replaced->count : 0;
     benchmark::DoNotOptimize(replaced);
   }
@@ -164,8 +172,8 @@ BENCHMARK(PlanAgainstSed)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(5);
-BENCHMARK(LiteralTextScan)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(RawBinaryScan)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(LiteralTextScan)->Arg(1)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(RawBinaryScan)->Arg(1)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(DecodeAuto)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

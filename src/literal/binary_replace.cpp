@@ -52,9 +52,13 @@ Result<ByteReplacement> replace_literal_bytes(std::string_view data, const Binar
   if (!resize_for_overwrite(output, static_cast<std::size_t>(new_length)))
     return fail("Not enough memory for binary replacement.");
   // Folded matches may already hold the replacement's very bytes; then nothing changes.
-  const bool changed = write_replaced(pattern, data, matches, output.data(), [&](std::size_t at) {
-    return literals.replacement_for(data.substr(at, find_pattern.size()));
-  });
+  const auto write = [&](auto replacement_for) {
+    return write_replaced(pattern, data, matches, output.data(), replacement_for);
+  };
+  const bool changed =
+      literals.case_forms
+          ? write([&](std::size_t at) { return literals.replacement_for(data.substr(at, find_pattern.size())); })
+          : write([replacement_pattern](std::size_t) { return replacement_pattern; });
   if (!changed) return ByteReplacement{};
   return ByteReplacement{std::move(output), count};
 }

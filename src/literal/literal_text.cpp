@@ -50,11 +50,16 @@ Result<TextReplacement> replace_literal_text(std::string_view text, std::string_
   }
   // Memory that cannot be had is an output too large for this machine.
   if (!resize_for_overwrite(result.text, static_cast<std::size_t>(new_length))) return fail(std::string(kOutputTooLarge));
-  // Each match gets the form of the replacement its own letters call for
-  // (the typed text unless case is preserved); every form is equally long.
-  result.changed = write_replaced(matcher, text, matches, result.text.data(), [&](std::size_t at) {
-    return replacement.for_match(text.substr(at, find.size()));
-  });
+  // Each match gets the form of the replacement its own letters call for;
+  // every form is equally long. Written as typed, it is the same at every
+  // match, which then needs no look.
+  const auto write = [&](auto replacement_for) {
+    return write_replaced(matcher, text, matches, result.text.data(), replacement_for);
+  };
+  result.changed =
+      replacement.preserves_case()
+          ? write([&](std::size_t at) { return replacement.for_match(text.substr(at, find.size())); })
+          : write([typed = replacement.typed()](std::size_t) { return typed; });
   result.count = count;
   return result;
 }
