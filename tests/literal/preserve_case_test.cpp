@@ -141,6 +141,8 @@ TEST(PreserveCase, TextAndBytesAgreeWithReferenceOnRandomInputs) {
     const auto replaced = replace_literal_text(text, find, replacement, MatchCase::Ignore, 1000);
     ASSERT_TRUE(replaced) << replaced.error();
     ASSERT_EQ(replaced->text, expected) << text << " / " << find << " -> " << typed;
+    // Matches that already hold their form change nothing, which callers rely on.
+    EXPECT_EQ(replaced->changed, expected != text) << text << " / " << find << " -> " << typed;
 
     // Raw bytes fold only for an ASCII find text; UTF-16 shows letters in one byte of a unit.
     const bool ascii = std::ranges::none_of(find, [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
