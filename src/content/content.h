@@ -32,6 +32,7 @@ struct ContentEdit {
   std::optional<std::string> summary;
   std::uint64_t match_count = 0;
   bool binary = false;  // a raw binary or game-resource edit with new bytes
+  bool game_resource = false;  // of those, a game-resource edit
 };
 
 inline constexpr std::uint64_t kTextModeInputLimitBytes = 16ull << 20;

@@ -53,6 +53,7 @@ Result<ContentEdit> plan_game_resource(std::string_view path, std::string_view b
   edit.summary = std::move(resource_edit.summary);
   edit.match_count = resource_edit.replacements;
   edit.binary = true;
+  edit.game_resource = true;
   return edit;
 }
 

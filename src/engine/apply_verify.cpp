@@ -57,7 +57,7 @@ Result<std::string> prepare_backup_destination(const std::string& destination, c
     if (!current) return fail(path_error(kLead, current.error(), destination));
     absolute = *current == "/" ? "/" + destination : *current + "/" + destination;
   }
-  TRY(probe_path_and_ancestors(absolute));
+  TRY(probe_path_and_ancestors(absolute, kInspectBackupDestination));
   const auto canonical = sys::realpath(absolute);
   if (!canonical) return fail(path_error(kLead, canonical.error(), absolute));
   if (is_same_or_inside(*canonical, final_target)) {

@@ -84,6 +84,7 @@ struct ChangeEntry {
   bool name_changes = false;
   bool content_changes = false;
   bool binary_or_resource = false;
+  bool game_resource = false;  // of the binary or resource edits, a game-resource one
 };
 
 struct ScanRecord {

@@ -184,6 +184,7 @@ class PreviewWalk {
     std::uint64_t content_matches = 0;
     std::optional<std::string> summary;
     bool binary = false;
+    bool game_resource = false;
   };
 
   Result<void> visit(const std::string& path, std::uint64_t depth,
@@ -304,6 +305,7 @@ class PreviewWalk {
       visit.content_matches = edit->match_count;
       visit.summary = std::move(edit->summary);
       visit.binary = edit->binary;
+      visit.game_resource = edit->game_resource;
     }
     return {};
   }
@@ -318,7 +320,8 @@ class PreviewWalk {
     if (name_changes && record.identity.is_folder) renamed_folders_.emplace(record.original_path, record.own_renamed_path);
     plan_.changes.push_back(ChangeEntry{record.original_path, record.own_renamed_path, std::move(visit.summary),
                                         visit.name_matches + visit.content_matches, record.identity.is_folder,
-                                        name_changes, content_changes, content_changes && visit.binary});
+                                        name_changes, content_changes, content_changes && visit.binary,
+                                        content_changes && visit.game_resource});
     return {};
   }
 

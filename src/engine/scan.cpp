@@ -162,7 +162,7 @@ Result<OpenListing> list_open_folder(const std::string& folder) {
   return OpenListing{std::move(*directory), std::move(children)};
 }
 
-Result<void> probe_path_and_ancestors(const std::string& absolute_path) {
+Result<void> probe_path_and_ancestors(const std::string& absolute_path, std::string_view inspect_lead) {
   // Probe "/a/b/c", "/a/b", "/a", "/" without doubled or trailing separators:
   // a trailing "/" would make the probe follow a link in the last component.
   std::vector<std::string> probes;
@@ -182,7 +182,7 @@ Result<void> probe_path_and_ancestors(const std::string& absolute_path) {
   probes.emplace_back("/");
   for (const std::string& path : probes) {
     const auto status = sys::lstat(path);
-    if (!status) return fail(path_error("Cannot inspect selected path", status.error(), path));
+    if (!status) return fail(path_error(inspect_lead, status.error(), path));
     if (S_ISLNK(status->st_mode)) {
       return fail(path_form("Links and reparse points are not supported", "choose a direct local path", path));
     }

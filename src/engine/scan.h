@@ -35,7 +35,11 @@ struct OpenListing {
 Result<OpenListing> list_open_folder(const std::string& folder);
 
 // The absolute path and each ancestor up to "/", probed without following
-// links: "Cannot inspect selected path" or "Links and reparse points are not supported".
-Result<void> probe_path_and_ancestors(const std::string& absolute_path);
+// links: "{inspect_lead}" in the path form, or "Links and reparse points are
+// not supported". The lead names what the path is to the user.
+inline constexpr std::string_view kInspectSelectedPath = "Cannot inspect selected path";
+inline constexpr std::string_view kInspectBackupDestination = "Cannot inspect backup destination";
+Result<void> probe_path_and_ancestors(const std::string& absolute_path,
+                                      std::string_view inspect_lead = kInspectSelectedPath);
 
 }  // namespace tarnwick

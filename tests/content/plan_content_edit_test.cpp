@@ -196,6 +196,7 @@ TEST(ModeDecision, BinarySignaturesAndScreenedText) {
   ASSERT_TRUE(raw && raw->new_bytes);
   EXPECT_EQ(*raw->new_bytes, "\x89PNG\r\n\x1A\n done "s);
   EXPECT_TRUE(raw->binary);
+  EXPECT_FALSE(raw->game_resource);
   for (const std::string& magic : {"%PDF-"s, "%!PS"s, "MZ"s, "\x7F" "ELF"s, "GIF87a"s, "GIF89a"s, "\xFF\xD8\xFF"s})
     expect_skip(plan(magic + " find", ContentMode::TextOnly), "Skipped binary or unsupported text encoding: /data/file.bin");
   // "%PDF" without its dash is text.

@@ -224,6 +224,9 @@ TEST_F(ApplyTest, BackupDestinationInsideTheFinalTargetIsRefusedBeforeTheBackup)
             "Backup destination cannot be the final renamed target or inside it.");
   EXPECT_EQ(testing::failure_text(run_apply(plan, "")),
             "Cannot resolve backup destination: cannot make an empty path absolute\nPath: ");
+  // A destination that is not there is named as the destination, not as the selection.
+  EXPECT_EQ(testing::failure_text(run_apply(plan, dir / "gone/backups")),
+            "Cannot inspect backup destination: No such file or directory (os error 2)\nPath: " + dir / "gone/backups");
   EXPECT_EQ(testing::describe_difference(before, snapshot()), "");
 }
 

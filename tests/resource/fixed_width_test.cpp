@@ -128,6 +128,7 @@ TEST(FixedWidth, DispatcherSendsUnknownExtensionsHereAndPassesTheOutcomeOn) {
   EXPECT_EQ(planned->summary, kSummary);
   EXPECT_EQ(planned->match_count, 1u);
   EXPECT_TRUE(planned->binary);
+  EXPECT_TRUE(planned->game_resource);
 }
 
 TEST(FixedWidth, DecodeRefusalsComeFirstWhateverTheKind) {
