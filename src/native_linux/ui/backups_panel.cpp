@@ -33,8 +33,10 @@ void draw_status_area(Canvas& canvas, const UiState& ui, const BackupsPanelLayou
   const Rect& panel = layout.panel;
   const BackupsStatus status = compose_backups_status(ui);
   canvas.push_text_clip(Rect{layout.left, panel.y + panel.height - 114, panel.width - 48, 40});
-  draw_lines(canvas, wrap_text(status.text, static_cast<std::size_t>(layout.columns)), kStatusLines, layout.left,
-             panel.y + panel.height - 98, status.stopped ? palette::kWarning : palette::kPositive);
+  const std::vector<std::string> lines =
+      wrap_text(canvas, status.text, static_cast<std::size_t>(layout.columns), FontRole::Mono11);
+  draw_lines(canvas, lines, kStatusLines, layout.left, panel.y + panel.height - 98,
+             status.stopped ? palette::kWarning : palette::kPositive);
   canvas.pop_text_clip();
 }
 
@@ -115,7 +117,8 @@ void draw_backups_panel(Canvas& canvas, UiState& ui, Size window) {
   draw_ui_field(canvas, ui, layout.destination_field, kFieldBackupDestination, idle);
   draw_button(canvas, layout.browse,
               ButtonView{.label = "Browse\u2026", .action = code(UiAction::BrowseBackupFolder), .enabled = idle});
-  const std::vector<std::string> explanation = wrap_text(kExplanation, static_cast<std::size_t>(layout.columns));
+  const std::vector<std::string> explanation =
+      wrap_text(canvas, kExplanation, static_cast<std::size_t>(layout.columns), FontRole::Mono11);
   draw_lines(canvas, explanation, explanation.size(), left, panel.y + 213, palette::kTextSecondary);
   draw_status_area(canvas, ui, layout);
   canvas.draw_text(left, panel.y + panel.height - 11, "Ctrl+B \u00B7 paths stay in memory", palette::kTextSecondary,

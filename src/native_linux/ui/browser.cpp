@@ -44,9 +44,10 @@ void list_current_folder(UiState& ui) {
 
 // The text the mode starts from: the target, or the destination (else the target's parent).
 std::string start_text(const UiState& ui, BrowserMode mode) {
-  if (mode == BrowserMode::Target) return ui.fields[kFieldTarget];
+  const std::string target = expand_home(ui.fields[kFieldTarget]);
+  if (mode == BrowserMode::Target) return target;
   const std::string& destination = ui.fields[kFieldBackupDestination];
-  return is_blank(destination) ? parent_text(ui.fields[kFieldTarget]) : destination;
+  return is_blank(destination) ? parent_text(target) : expand_home(destination);
 }
 
 // The start text, its parent, the current directory, the root: the first that is a folder.
@@ -125,7 +126,7 @@ void click_row(UiState& ui, std::size_t row, std::int64_t now_ms) {
 // on); anything else is navigated to.
 void enter_typed_path(UiState& ui) {
   BrowserState& browser = ui.browser;
-  const std::string typed = ui.fields[kFieldBrowserPath];
+  const std::string typed = expand_home(ui.fields[kFieldBrowserPath]);
   if (browser.mode == BrowserMode::Target && !typed.empty()) {
     const std::string absolute = typed.starts_with('/') ? typed : join_path(browser.current_folder, typed);
     const std::string name(absolute.substr(absolute.rfind('/') + 1));

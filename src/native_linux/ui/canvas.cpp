@@ -147,8 +147,23 @@ void RecordingCanvas::draw_text(std::int32_t x, std::int32_t baseline, std::stri
                         quoted(lossy_utf8(utf8)));
 }
 
+void RecordingCanvas::set_code_point_advance(char32_t code_point, std::int32_t advance) {
+  code_point_advances_[code_point] = advance;
+}
+
 std::int32_t RecordingCanvas::measure_text(std::string_view utf8, FontRole role) {
-  const std::uint64_t width = saturating_mul(count_code_points(lossy_utf8(utf8)), advance_of(role));
+  const std::string text = lossy_utf8(utf8);
+  std::uint64_t width = saturating_mul(count_code_points(text), advance_of(role));
+  if (!code_point_advances_.empty()) {
+    width = 0;
+    for (std::size_t at = 0; at < text.size();) {
+      const Utf8Step step = utf8_step(text, at);
+      const auto own = code_point_advances_.find(step.code_point);
+      const std::int32_t advance = own != code_point_advances_.end() ? own->second : advance_of(role);
+      width = saturating_add(width, static_cast<std::uint64_t>(std::max(advance, 0)));
+      at += step.length;
+    }
+  }
   return static_cast<std::int32_t>(std::min<std::uint64_t>(width, INT32_MAX));
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace tarnwick {
@@ -117,10 +118,13 @@ std::optional<HitRegion> hit_test(const std::vector<HitRegion>& regions, std::in
 
 // Records a frame as text for tests: one line per primitive, then the regions.
 // Text is measured without X at a fixed advance per code point and slot:
-// Mono13 8 px, Mono11 7 px, Sans16 9 px, Display34 17 px, Sans23 13 px.
+// Mono13 8 px, Mono11 7 px, Sans16 9 px, Display34 17 px, Sans23 13 px;
+// a code point given an advance of its own (a wide character drawn by a
+// fallback font) measures that in every slot.
 class RecordingCanvas final : public Canvas {
  public:
   static std::int32_t advance_of(FontRole role);
+  void set_code_point_advance(char32_t code_point, std::int32_t advance);
 
   void fill_rect(Rect rect, Colour colour) override;
   void outline_rect(Rect rect, Colour colour) override;
@@ -149,6 +153,7 @@ class RecordingCanvas final : public Canvas {
 
  private:
   std::vector<std::string> primitives_;
+  std::unordered_map<char32_t, std::int32_t> code_point_advances_;
 };
 
 // ---- Widgets, written once against the canvas ----
@@ -177,6 +182,7 @@ struct ButtonView {
   std::uint64_t payload = 0;
   bool enabled = true;
   ButtonStyle style = ButtonStyle::Normal;
+  char mnemonic = 0;  // a letter to underline where it first occurs in the label (either case)
 };
 void draw_button(Canvas& canvas, Rect rect, const ButtonView& button);
 
@@ -186,6 +192,7 @@ struct CheckboxView {
   ActionCode action = 0;
   std::uint64_t payload = 0;
   bool enabled = true;
+  char mnemonic = 0;  // as for buttons
 };
 inline constexpr std::int32_t kCheckboxSize = 18;
 void draw_checkbox(Canvas& canvas, std::int32_t x, std::int32_t y, const CheckboxView& checkbox);
@@ -203,12 +210,46 @@ inline constexpr std::int32_t kScrollBarWidth = 3;
 // total > visible.
 void draw_scroll_bar(Canvas& canvas, Rect list_area, std::uint64_t total, std::uint64_t visible, std::uint64_t first);
 
-// Splits at line feeds (dropping a CR before LF), expands tabs to four spaces, drops
-// C0/C1 controls, then cuts each line into pieces of exactly `columns` code points
-// (the last shorter). No word breaking; empty input gives one empty line. Invalid
-// UTF-8 is shown as U+FFFD. A column count of 0 is treated as 1.
-std::vector<std::string> wrap_text(std::string_view text, std::size_t columns);
 // Callers turn pixel widths into columns at this many pixels per character.
 inline constexpr std::int32_t kWrapPixelsPerColumn = 8;
+
+// Where wrapped display lines end: after `columns` characters (0 is taken as
+// 1) and, when a canvas measures them, also before a character that would make
+// the line wider than columns × kWrapPixelsPerColumn pixels in the font: wide
+// characters (CJK, emoji) drawn by fallback fonts stay inside the area the
+// columns were computed for. A line always takes at least one character.
+class LineFit {
+ public:
+  explicit LineFit(std::size_t columns) : columns_(columns == 0 ? 1 : columns) {}
+  LineFit(Canvas& canvas, FontRole role, std::size_t columns);
+
+  // Starts counting a new source line.
+  void new_line();
+  // Takes one character (one code point of valid UTF-8); true when it must
+  // begin a new display line.
+  bool starts_display_line(std::string_view character);
+
+ private:
+  std::int32_t advance_of(std::string_view character);
+
+  std::size_t columns_;
+  Canvas* canvas_ = nullptr;
+  FontRole role_ = FontRole::Mono13;
+  std::int64_t limit_ = 0;  // pixels
+  std::size_t count_ = 0;
+  std::int64_t width_ = 0;
+  std::array<std::int32_t, 128> ascii_advances_{};  // 0 until measured
+  std::unordered_map<char32_t, std::int32_t> other_advances_;
+};
+
+// Splits at line feeds (dropping a CR before LF), expands tabs to four spaces,
+// drops C0/C1 controls, then cuts each line where `fit` says (no word
+// breaking); empty input gives one empty line. Invalid UTF-8 is shown as U+FFFD.
+std::vector<std::string> wrap_text(std::string_view text, LineFit& fit);
+// Pieces of exactly `columns` code points (the last shorter).
+std::vector<std::string> wrap_text(std::string_view text, std::size_t columns);
+// Pieces of at most `columns` code points that fit columns × 8 pixels as the
+// canvas measures them in the font.
+std::vector<std::string> wrap_text(Canvas& canvas, std::string_view text, std::size_t columns, FontRole role);
 
 }  // namespace tarnwick

@@ -28,7 +28,7 @@ void draw_backup_hint(Canvas& canvas, const UiState& ui, const ConfirmationLayou
   const auto columns = static_cast<std::size_t>(std::max(20, (dialog.width - 48) / kWrapPixelsPerColumn));
   canvas.push_text_clip(Rect{dialog.x + 24, dialog.y + dialog.height - 118, dialog.width - 48, 32});
   std::int32_t baseline = dialog.y + dialog.height - 103;
-  for (const std::string& line : wrap_text(hint, columns)) {
+  for (const std::string& line : wrap_text(canvas, hint, columns, FontRole::Mono11)) {
     canvas.draw_text(dialog.x + 24, baseline, line, colour, FontRole::Mono11);
     baseline += kHintLineHeight;
   }
@@ -84,8 +84,9 @@ void draw_confirmation(Canvas& canvas, UiState& ui, Size window) {
                    "Review details \u00B7 wheel or Page Up/Down \u00B7 Ctrl+C copies notices", palette::kTextSecondary,
                    FontRole::Mono11);
 
-  const std::string text = compose_confirmation_text(ui).value_or("This preview is no longer available.");
-  const std::vector<std::string> lines = wrap_text(text, static_cast<std::size_t>(layout.columns));
+  const std::string text = compose_confirmation_text(ui).value_or(std::string(kPreviewUnavailable));
+  const std::vector<std::string> lines =
+      wrap_text(canvas, text, static_cast<std::size_t>(layout.columns), FontRole::Mono13);
   draw_scrolled_text(canvas, lines, layout.text_area, dialog.x + 24, dialog.y + 92, layout.visible_lines,
                      ui.confirmation.scroll);
   const Rect& text_area = layout.text_area;

@@ -65,14 +65,11 @@ void cycle_overlay_focus(UiState& ui, bool backwards) {
 }
 
 void copy_overlay_details(UiState& ui) {
-  std::string text;
   if (ui.confirmation.open) {
-    text = compose_confirmation_text(ui).value_or("This preview is no longer available.");
-  } else {
-    text = compose_backup_choice_text(ui);
+    take_clipboard(ui, compose_confirmation_copy_text(ui));
+    return;
   }
-  if (ui.status) text.append("\n\n").append(ui.status->message);
-  take_clipboard(ui, std::move(text));
+  take_clipboard(ui, compose_backup_details_text(ui));
 }
 
 void activate_confirmation_focus(UiState& ui, std::int64_t now_ms) {
@@ -145,8 +142,15 @@ bool handle_dialog_key(UiState& ui, const DecodedKey& key, std::int64_t now_ms) 
 
 // --- steps 3 to 6 ------------------------------------------------------------
 
+// The lower-case letter of an Alt chord (Shift allowed, Control not), or 0.
+char alt_letter(const DecodedKey& key) {
+  const bool alt_only = has(key, kModifierAlt) && !has(key, kModifierControl);
+  return alt_only && key.key == Key::Letter ? key.letter : 0;
+}
+
 // True when the key was a global shortcut.
 bool handle_shortcut(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
+  if (const char letter = alt_letter(key); letter != 0 && activate_mnemonic(ui, letter, now_ms)) return true;
   const char letter = control_letter(key);
   const bool under_dialog = dialog_open(ui);
   if (letter == 'b') {
@@ -208,6 +212,12 @@ bool handle_unfocused_main_key(UiState& ui, const DecodedKey& key, std::int64_t 
       return true;
     case Key::PageDown:
       ui.review_scroll += kReviewPageLines;
+      return true;
+    case Key::Home:
+      scroll_review_to_top(ui);
+      return true;
+    case Key::End:
+      scroll_review_to_bottom(ui);
       return true;
     default:
       // Control+C copies the shown page, Control+Shift+C every page.

@@ -10,6 +10,7 @@ namespace tarnwick {
 namespace {
 
 constexpr std::int32_t kReviewLineHeight = 19;
+constexpr std::int32_t kScrollBarSlop = 4;
 
 ActionCode code(UiAction action) { return static_cast<ActionCode>(action); }
 
@@ -20,21 +21,19 @@ Colour mark_colour(ExcerptMark mark) {
 }
 
 // One line of the review wrapped as wrap_text wraps it (tabs as four spaces,
-// control characters dropped, pieces of `columns` characters), carrying the
-// marks along. The line is valid UTF-8: excerpt lines always are.
-void wrap_marked_line(std::string_view line, const std::vector<ExcerptSpan>& marks, std::size_t columns,
+// control characters dropped, display lines where `fit` ends them), carrying
+// the marks along. The line is valid UTF-8: excerpt lines always are.
+void wrap_marked_line(std::string_view line, const std::vector<ExcerptSpan>& marks, LineFit& fit,
                       std::vector<ExcerptLine>& out) {
   ExcerptLine current;
-  std::size_t current_columns = 0;
+  fit.new_line();
   const auto append = [&](std::string_view piece, const ExcerptSpan* mark) {
-    if (current_columns == columns) {
+    if (fit.starts_display_line(piece)) {
       out.push_back(std::move(current));
       current = {};
-      current_columns = 0;
     }
     const std::size_t begin = current.text.size();
     current.text += piece;
-    ++current_columns;
     if (mark == nullptr) return;
     if (!current.marks.empty() && current.marks.back().end == begin && current.marks.back().mark == mark->mark) {
       current.marks.back().end = current.text.size();
@@ -58,8 +57,7 @@ void wrap_marked_line(std::string_view line, const std::vector<ExcerptSpan>& mar
 }
 
 // The review text's lines wrapped for the pane, each with the marks in it.
-std::vector<ExcerptLine> wrap_review_text(const MarkedReviewText& review, std::size_t columns) {
-  const std::size_t width = std::max<std::size_t>(columns, 1);
+std::vector<ExcerptLine> wrap_review_text(const MarkedReviewText& review, LineFit& fit) {
   std::vector<ExcerptLine> lines;
   auto mark = review.marks.begin();
   std::size_t start = 0;
@@ -72,9 +70,9 @@ std::vector<ExcerptLine> wrap_review_text(const MarkedReviewText& review, std::s
     }
     const std::string_view line = std::string_view(review.text).substr(start, end - start);
     if (marks.empty() || !is_valid_utf8(line)) {
-      for (std::string& piece : wrap_text(line, width)) lines.push_back({std::move(piece), {}});
+      for (std::string& piece : wrap_text(line, fit)) lines.push_back({std::move(piece), {}});
     } else {
-      wrap_marked_line(line, marks, width, lines);
+      wrap_marked_line(line, marks, fit, lines);
     }
     if (feed == std::string::npos) break;
     start = feed + 1;
@@ -115,7 +113,61 @@ ReviewLayout review_layout(const MainLayout& layout) {
   review.text_area = Rect{left + 31, top + 72, pane_width - 50, text_height};
   review.columns = std::max(10, (pane_width - 58) / kWrapPixelsPerColumn);
   review.visible_lines = std::max(1, text_height / kReviewLineHeight);
+  review.scroll_track = Rect{layout.width - 29, review.text_area.y, kScrollBarWidth, text_height};
+  // A 3-pixel track is hard to hit: presses count from a few pixels either side,
+  // short of the text area and the panel's edge.
+  review.scroll_bar_target = Rect{layout.width - 29 - kScrollBarSlop, review.text_area.y,
+                                  kScrollBarWidth + 2 * kScrollBarSlop, text_height};
   return review;
+}
+
+void press_review_scroll_bar(UiState& ui, std::int32_t y) {
+  const ReviewScrollView& view = ui.review_view;
+  if (ui.worker.busy() || view.total_lines <= view.visible_lines) return;
+  const std::int64_t last_first = static_cast<std::int64_t>(view.total_lines - view.visible_lines);
+  const std::int64_t first = std::clamp<std::int64_t>(ui.review_scroll, 0, last_first);
+  const ScrollThumb thumb = scroll_thumb(view.track.height, view.total_lines, view.visible_lines,
+                                         static_cast<std::uint64_t>(first));
+  const std::int32_t along = y - view.track.y;
+  const auto page = static_cast<std::int64_t>(view.visible_lines);
+  if (along < thumb.offset) {
+    ui.review_scroll = std::max<std::int64_t>(0, first - page);
+  } else if (along >= thumb.offset + thumb.length) {
+    ui.review_scroll = std::min(last_first, first + page);
+  } else {
+    ui.review_drag_grab = along - thumb.offset;
+  }
+}
+
+// The thumb follows the pointer; the first line is the one whose thumb
+// position is nearest to where it is.
+void drag_review_scroll_bar(UiState& ui, std::int32_t y) {
+  const ReviewScrollView& view = ui.review_view;
+  if (!ui.review_drag_grab || ui.worker.busy() || any_overlay_open(ui) || view.total_lines <= view.visible_lines) {
+    return;
+  }
+  const std::uint64_t last_first = view.total_lines - view.visible_lines;
+  const ScrollThumb thumb = scroll_thumb(view.track.height, view.total_lines, view.visible_lines, 0);
+  const std::int64_t travel = view.track.height - thumb.length;
+  if (travel <= 0) return;
+  const std::int64_t offset = std::clamp<std::int64_t>(y - view.track.y - *ui.review_drag_grab, 0, travel);
+  using Wide = unsigned __int128;  // a long review times the track must not wrap
+  const auto first = static_cast<std::uint64_t>(
+      (Wide{static_cast<std::uint64_t>(offset)} * last_first + static_cast<std::uint64_t>(travel) / 2) /
+      static_cast<std::uint64_t>(travel));
+  ui.review_scroll = static_cast<std::int64_t>(std::min(first, last_first));
+}
+
+void end_review_drag(UiState& ui) { ui.review_drag_grab.reset(); }
+
+void scroll_review_to_top(UiState& ui) { ui.review_scroll = 0; }
+
+// To the last page of lines that were drawn; the next frame clamps again
+// should the text have changed since.
+void scroll_review_to_bottom(UiState& ui) {
+  const ReviewScrollView& view = ui.review_view;
+  ui.review_scroll =
+      view.total_lines > view.visible_lines ? static_cast<std::int64_t>(view.total_lines - view.visible_lines) : 0;
 }
 
 // Clamps the scroll in place and draws the visible slice of wrapped lines,
@@ -155,14 +207,18 @@ void draw_review_pane(Canvas& canvas, UiState& ui, const MainLayout& layout) {
                    palette::kTextSecondary, FontRole::Mono11);
 
   refresh_review_excerpts(ui);
-  const std::vector<ExcerptLine> lines =
-      wrap_review_text(compose_marked_review_text(ui), static_cast<std::size_t>(review.columns));
+  LineFit fit(canvas, FontRole::Mono13, static_cast<std::size_t>(review.columns));
+  const std::vector<ExcerptLine> lines = wrap_review_text(compose_marked_review_text(ui), fit);
   draw_scrolled_lines(canvas, lines, review.text_area, review.visible_lines, ui.review_scroll,
                       [&](std::int32_t row, const ExcerptLine& line) {
                         draw_marked_line(canvas, left + 32, top + 86 + row * kReviewLineHeight, line);
                       });
-  draw_scroll_bar(canvas, Rect{right - 29, review.text_area.y, kScrollBarWidth, review.text_area.height}, lines.size(),
-                  static_cast<std::uint64_t>(review.visible_lines), static_cast<std::uint64_t>(ui.review_scroll));
+  ui.review_view = ReviewScrollView{review.scroll_track, lines.size(), static_cast<std::uint64_t>(review.visible_lines)};
+  draw_scroll_bar(canvas, review.scroll_track, lines.size(), static_cast<std::uint64_t>(review.visible_lines),
+                  static_cast<std::uint64_t>(ui.review_scroll));
+  if (idle && lines.size() > static_cast<std::size_t>(review.visible_lines)) {
+    canvas.add_hit_region(HitRegion{review.scroll_bar_target, code(UiAction::ReviewScrollBar), 0});
+  }
 
   const std::size_t page = shown_review_page(ui);
   const std::size_t pages = review_page_count(ui);

@@ -38,9 +38,18 @@ class MainScreen final : public Screen {
       scroll_at(ui_, window_, click.x, click.y, click.button == PointerButton::WheelUp ? -kWheelLines : kWheelLines);
       return;
     }
-    press_at(ui_, click.region, now);
+    press_at(ui_, click.region, click.y, now);
     flush_effects();
   }
+
+  void handle_pointer_drag(std::int32_t x, std::int32_t y) override {
+    (void)x;
+    drag_review_scroll_bar(ui_, y);
+  }
+
+  void handle_pointer_release() override { end_review_drag(ui_); }
+
+  void handle_alt(bool held) override { ui_.alt_held = held; }
 
   void handle_key(const DecodedKey& key) override {
     tarnwick::handle_key(ui_, key, monotonic_milliseconds());
@@ -57,6 +66,8 @@ class MainScreen final : public Screen {
     }
   }
 
+  void handle_pasted_path(Result<std::string> path) override { accept_pasted_path(ui_, std::move(path)); }
+
   bool accepts_drop() const override { return drop_allowed(ui_); }
 
   void handle_drop(Result<std::string> path) override {
@@ -69,23 +80,17 @@ class MainScreen final : public Screen {
 
   bool poll_worker() override { return tarnwick::poll_worker(ui_); }
 
-  bool long_operation_running() const override {
-    return ui_.worker.apply_running || ui_.worker.backup_running;
-  }
+  bool long_operation_running() const override { return tarnwick::long_operation_running(ui_); }
 
-  bool request_close() override {
-    if (!long_operation_running()) return true;
-    set_status(ui_, StatusSeverity::Stopped, "An operation is still running. Wait for it to finish before closing.");
-    return false;
-  }
+  bool request_close() override { return allow_close(ui_); }
 
  private:
   // The desktop side of what a key or click asked for.
   void flush_effects() {
     if (std::exchange(ui_.clipboard_claim_pending, false) && desktop_ != nullptr) desktop_->claim_clipboard();
     if (std::exchange(ui_.paste_request_pending, false)) {
-      if (desktop_ != nullptr) {
-        desktop_->request_paste();
+      if (desktop_ != nullptr && ui_.pending_paste) {
+        desktop_->request_paste(is_path_field(ui_.pending_paste->field) ? PasteInto::PathField : PasteInto::TextField);
       } else {
         ui_.pending_paste.reset();
       }

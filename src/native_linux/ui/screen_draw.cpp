@@ -24,7 +24,10 @@ void draw_section_one(Canvas& canvas, const UiState& ui, const MainLayout& layou
   const std::int32_t y = top + layout.field_offset;
   draw_ui_field(canvas, ui, Rect{36, y, layout.width - 208, layout.field_height}, kFieldTarget, idle);
   draw_button(canvas, Rect{layout.width - 156, y, 120, layout.field_height},
-              ButtonView{.label = "Browse\u2026", .action = code(UiAction::BrowseTarget), .enabled = idle});
+              ButtonView{.label = "Browse\u2026",
+                         .action = code(UiAction::BrowseTarget),
+                         .enabled = main_control_enabled(ui, UiAction::BrowseTarget),
+                         .mnemonic = shown_mnemonic(ui, UiAction::BrowseTarget)});
 }
 
 void draw_section_two(Canvas& canvas, const UiState& ui, const MainLayout& layout) {
@@ -57,7 +60,6 @@ std::string content_summary(const UiState& ui) {
 }
 
 void draw_content_options(Canvas& canvas, const UiState& ui, const MainLayout& layout) {
-  const bool idle = !ui.worker.busy();
   const std::int32_t top = layout.options_top;
   const std::int32_t column = layout.left_column;
   const std::int32_t edit_row = top + pick(layout, 186, 136);
@@ -65,11 +67,13 @@ void draw_content_options(Canvas& canvas, const UiState& ui, const MainLayout& l
                 CheckboxView{.label = "Edit file contents",
                              .checked = ui.edit_file_contents,
                              .action = code(UiAction::ToggleEditFileContents),
-                             .enabled = idle});
+                             .enabled = main_control_enabled(ui, UiAction::ToggleEditFileContents),
+                             .mnemonic = shown_mnemonic(ui, UiAction::ToggleEditFileContents)});
   draw_button(canvas, Rect{column - 112, edit_row - 6, 96, 29},
               ButtonView{.label = content_mode_button_label(ui.content_mode),
                          .action = code(UiAction::OpenContentSettings),
-                         .enabled = idle && ui.edit_file_contents});
+                         .enabled = main_control_enabled(ui, UiAction::OpenContentSettings),
+                         .mnemonic = shown_mnemonic(ui, UiAction::OpenContentSettings)});
   if (!layout.tall) return;
   canvas.push_text_clip(Rect{36, top + 202, column - 52, 22});
   if (ui.edit_file_contents) {
@@ -94,9 +98,13 @@ void draw_extension_options(Canvas& canvas, const UiState& ui, const MainLayout&
   const std::int32_t height = pick(layout, 31, 27);
   for (std::size_t i = 0; i < kExtensionFilterButtons.size(); ++i) {
     const Rect rect{36 + static_cast<std::int32_t>(i) * step, label_row + 12, step - 4, height};
+    const auto payload = static_cast<std::uint32_t>(i);
     draw_button(canvas, rect,
-                ButtonView{.label = kLabels[i], .action = code(UiAction::ChooseExtensionFilter), .payload = i,
-                           .enabled = idle});
+                ButtonView{.label = kLabels[i],
+                           .action = code(UiAction::ChooseExtensionFilter),
+                           .payload = payload,
+                           .enabled = main_control_enabled(ui, UiAction::ChooseExtensionFilter, payload),
+                           .mnemonic = shown_mnemonic(ui, UiAction::ChooseExtensionFilter, payload)});
     if (ui.extension_filter == kExtensionFilterButtons[i]) {
       canvas.fill_rect(Rect{rect.x, rect.y + rect.height - 3, step - 4, 3}, palette::kAccentBright);
     }
@@ -113,19 +121,27 @@ void draw_options_column(Canvas& canvas, const UiState& ui, const MainLayout& la
   canvas.fill_rect(Rect{20, top, column - 20, bottom - top - 48}, palette::kPanel);
   canvas.draw_text(36, top + 28, "SCOPE & OPTIONS", palette::kText, FontRole::Sans16);
   draw_checkbox(canvas, 36, top + pick(layout, 47, 40),
-                CheckboxView{.label = "Match case", .checked = ui.match_case,
-                             .action = code(UiAction::ToggleMatchCase), .enabled = idle});
+                CheckboxView{.label = "Match case",
+                             .checked = ui.match_case,
+                             .action = code(UiAction::ToggleMatchCase),
+                             .enabled = main_control_enabled(ui, UiAction::ToggleMatchCase),
+                             .mnemonic = shown_mnemonic(ui, UiAction::ToggleMatchCase)});
   if (layout.tall) {
     canvas.draw_text(65, top + 81, "Unchecked: ASCII A/a match alike.", palette::kTextSecondary, FontRole::Mono11);
   }
   draw_checkbox(canvas, 36, top + pick(layout, 99, 72),
-                CheckboxView{.label = "Include folder contents", .checked = ui.include_folder_contents,
-                             .action = code(UiAction::ToggleIncludeFolderContents), .enabled = idle});
+                CheckboxView{.label = "Include folder contents",
+                             .checked = ui.include_folder_contents,
+                             .action = code(UiAction::ToggleIncludeFolderContents),
+                             .enabled = main_control_enabled(ui, UiAction::ToggleIncludeFolderContents),
+                             .mnemonic = shown_mnemonic(ui, UiAction::ToggleIncludeFolderContents)});
   const std::int32_t depth_row = top + pick(layout, 133, 104);
   draw_checkbox(canvas, 36, depth_row,
-                CheckboxView{.label = "Unlimited depth", .checked = ui.unlimited_depth,
+                CheckboxView{.label = "Unlimited depth",
+                             .checked = ui.unlimited_depth,
                              .action = code(UiAction::ToggleUnlimitedDepth),
-                             .enabled = idle && ui.include_folder_contents});
+                             .enabled = main_control_enabled(ui, UiAction::ToggleUnlimitedDepth),
+                             .mnemonic = shown_mnemonic(ui, UiAction::ToggleUnlimitedDepth)});
   if (!ui.unlimited_depth) {
     canvas.draw_text(column - 119, depth_row + 13, "Depth", palette::kTextSecondary, FontRole::Mono11);
     draw_ui_field(canvas, ui, Rect{column - 76, depth_row - 7, 60, 33}, kFieldDepth, idle && ui.include_folder_contents,
@@ -137,14 +153,17 @@ void draw_options_column(Canvas& canvas, const UiState& ui, const MainLayout& la
   }
   draw_content_options(canvas, ui, layout);
   draw_extension_options(canvas, ui, layout);
-  const bool depth_ok = !ui.include_folder_contents || ui.unlimited_depth || depth_field_valid(ui);
   draw_button(canvas, Rect{36, bottom - 99, column - 164, 36},
               ButtonView{.label = idle ? "Preview changes" : "Working\u2026",
                          .action = code(UiAction::PreviewChanges),
-                         .enabled = idle && depth_ok,
-                         .style = ButtonStyle::Primary});
+                         .enabled = main_control_enabled(ui, UiAction::PreviewChanges),
+                         .style = ButtonStyle::Primary,
+                         .mnemonic = shown_mnemonic(ui, UiAction::PreviewChanges)});
   draw_button(canvas, Rect{column - 120, bottom - 99, 104, 36},
-              ButtonView{.label = "Backups\u2026", .action = code(UiAction::OpenBackupsPanel), .enabled = idle});
+              ButtonView{.label = "Backups\u2026",
+                         .action = code(UiAction::OpenBackupsPanel),
+                         .enabled = main_control_enabled(ui, UiAction::OpenBackupsPanel),
+                         .mnemonic = shown_mnemonic(ui, UiAction::OpenBackupsPanel)});
 }
 
 void draw_status_line(Canvas& canvas, const UiState& ui, const MainLayout& layout) {
@@ -222,12 +241,17 @@ void draw_frame(Canvas& canvas, UiState& ui, Size window) {
   if (ui.browser.open) draw_browser(canvas, ui, window);
 }
 
-void press_at(UiState& ui, const std::optional<HitRegion>& region, std::int64_t now_ms) {
+void press_at(UiState& ui, const std::optional<HitRegion>& region, std::int32_t pointer_y, std::int64_t now_ms) {
   if (press_guard_active(ui, now_ms)) return;
   if (!region) {
     // The open encoding list restarts the regions: a press beside its rows
     // lands outside it, and only closes it.
     if (ui.content_panel.encoding_list_open) ui.content_panel.encoding_list_open = false;
+    return;
+  }
+  // The scroll bar is no button: where along it the press lands decides.
+  if (region->action == code(UiAction::ReviewScrollBar)) {
+    press_review_scroll_bar(ui, pointer_y);
     return;
   }
   dispatch_action(ui, static_cast<UiAction>(region->action), static_cast<std::uint32_t>(region->payload), now_ms);

@@ -15,6 +15,9 @@
 
 namespace tarnwick {
 
+// What a paste goes into: a path field takes copied files as their path.
+enum class PasteInto : std::uint8_t { TextField, PathField };
+
 // What the screen may ask of the desktop: only on the UI thread, only while attached.
 class DesktopServices {
  public:
@@ -25,7 +28,9 @@ class DesktopServices {
   // Takes the CLIPBOARD; other programs then get the screen's clipboard_text().
   virtual void claim_clipboard() = 0;
   // Asks the CLIPBOARD's owner for its text; it arrives through handle_paste.
-  virtual void request_paste() = 0;
+  // For a path field a file manager's list of copied files is asked for first,
+  // and a path it names (or why it names none) arrives through handle_pasted_path.
+  virtual void request_paste(PasteInto into) = 0;
 };
 
 enum class PointerButton : std::uint8_t { Primary, WheelUp, WheelDown };
@@ -54,13 +59,21 @@ class Screen {
   virtual void draw(Canvas& canvas, Size window_size) = 0;
 
   virtual void handle_click(const ClickInput& click) = 0;
+  // The pointer moved with button 1 held, and button 1 was released.
+  virtual void handle_pointer_drag(std::int32_t x, std::int32_t y) { (void)x, (void)y; }
+  virtual void handle_pointer_release() {}
   virtual void handle_key(const DecodedKey& key) = 0;
+  // Alt was pressed or released, or the window lost the keyboard with it held.
+  virtual void handle_alt(bool held) { (void)held; }
 
   // The text offered to other programs while the window owns the CLIPBOARD.
   virtual std::string_view clipboard_text() const { return {}; }
   // The text of the paste the screen asked for: valid UTF-8, or nothing when
   // the owner refused or sent something else.
   virtual void handle_paste(std::optional<std::string> text) { (void)text; }
+  // The path a paste into a path field names, or the drop's message for why
+  // the copied files name none.
+  virtual void handle_pasted_path(Result<std::string> path) { (void)path; }
   // Whether a drop would be taken now, and the path of one dropped (or why it was refused).
   virtual bool accepts_drop() const { return false; }
   virtual void handle_drop(Result<std::string> path) { (void)path; }

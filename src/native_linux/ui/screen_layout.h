@@ -32,6 +32,8 @@ struct ReviewLayout {
   Rect text_area;
   std::int32_t columns = 0;
   std::int32_t visible_lines = 0;
+  Rect scroll_track;       // where the scroll bar is drawn when the text is longer than the area
+  Rect scroll_bar_target;  // where a press reaches it
 };
 
 ReviewLayout review_layout(const MainLayout& layout);
@@ -56,9 +58,10 @@ void draw_scrolled_text(Canvas& canvas, const std::vector<std::string>& lines, R
 // Everything of one frame: main screen, then the open overlays in order.
 void draw_frame(Canvas& canvas, UiState& ui, Size window);
 
-// A button-1 press on the region under the pointer (if any). Ignored while an
-// overlay has only just opened, so a double click cannot reach into it.
-void press_at(UiState& ui, const std::optional<HitRegion>& region, std::int64_t now_ms);
+// A button-1 press on the region under the pointer (if any), at height
+// pointer_y. Ignored while an overlay has only just opened, so a double click
+// cannot reach into it.
+void press_at(UiState& ui, const std::optional<HitRegion>& region, std::int32_t pointer_y, std::int64_t now_ms);
 
 // Wheel scrolling over the review text or the confirmation text; `lines` is
 // negative for up. Ignored while a worker runs.

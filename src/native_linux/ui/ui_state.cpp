@@ -104,6 +104,21 @@ void accept_pasted_text(UiState& ui, std::string_view text) {
   if (insert_into_field(ui, pending->field, text, pending->replace_whole_text)) ui.whole_text_selected = false;
 }
 
+void accept_pasted_path(UiState& ui, Result<std::string> path) {
+  const std::optional<PendingPaste> pending = ui.pending_paste;
+  ui.pending_paste.reset();
+  if (!pending || ui.focused_field != pending->field || ui.worker.busy()) return;
+  if (!path) {
+    set_status(ui, StatusSeverity::Stopped, std::move(path.error()));
+    return;
+  }
+  if (insert_into_field(ui, pending->field, *path, pending->replace_whole_text)) ui.whole_text_selected = false;
+}
+
+bool is_path_field(std::size_t field) {
+  return field == kFieldTarget || field == kFieldBrowserPath || field == kFieldBackupDestination;
+}
+
 bool depth_field_valid(const UiState& ui) { return parse_depth(ui.fields[kFieldDepth]).has_value(); }
 
 bool depth_field_shown(const UiState& ui) { return !ui.unlimited_depth; }
@@ -127,7 +142,7 @@ OperationRequest build_request(const UiState& ui) {
   if (request.extension_filter.mode != ExtensionFilter::Mode::All) {
     request.extension_filter.extensions = normalize_extension_list(ui.fields[kFieldExtensions]);
   }
-  request.target = ui.fields[kFieldTarget];
+  request.target = expand_home(ui.fields[kFieldTarget]);
   request.find = ui.fields[kFieldFind];
   request.replacement = ui.fields[kFieldReplacement];
   request.encoding = encoding_choice_for_row(ui.encoding_index);

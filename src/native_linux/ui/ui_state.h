@@ -75,6 +75,7 @@ enum class UiAction : std::uint8_t {
   BrowserRowClicked = 32,
   CopyAllPages = 33,
   RecoverInterruptedApply = 34,
+  ReviewScrollBar = 35,  // a press on the review's scroll bar: pages or starts a drag
 };
 
 enum class StatusSeverity : std::uint8_t { Information, Stopped };  // shown as "NOTICE" or "OPERATION STOPPED"
@@ -110,6 +111,14 @@ struct PendingPaste {
 struct ReviewExcerpts {
   std::optional<std::size_t> page;                // the page they belong to
   std::vector<std::vector<ExcerptLine>> entries;  // one list per entry of that page
+};
+
+// The review's scroll bar as last drawn: presses and drags on it, and End,
+// scroll the lines that were on screen.
+struct ReviewScrollView {
+  Rect track;
+  std::uint64_t total_lines = 0;
+  std::uint64_t visible_lines = 1;
 };
 
 struct UiState {
@@ -153,6 +162,12 @@ struct UiState {
 
   std::int64_t review_scroll = 0;
   ReviewExcerpts review_excerpts;
+  ReviewScrollView review_view;
+  // While the review's scroll-bar thumb is dragged: where in the thumb it was grabbed.
+  std::optional<std::int32_t> review_drag_grab;
+
+  // Alt is held: the main screen underlines the letters of its Alt chords.
+  bool alt_held = false;
 
   std::optional<std::size_t> focused_field;
   std::size_t cursor = 0;
@@ -191,6 +206,14 @@ void insert_text(UiState& ui, std::string_view text);
 void take_clipboard(UiState& ui, std::string text);
 // Text that arrived for the paste asked for earlier.
 void accept_pasted_text(UiState& ui, std::string_view text);
+// The path (or the refusal) of copied files pasted into a path field: the path
+// is inserted as pasted text would be; a refusal becomes the status.
+void accept_pasted_path(UiState& ui, Result<std::string> path);
+// The target, the browser's path and the backup destination hold paths.
+bool is_path_field(std::size_t field);
+// "~" and "~/…" at the start of a path text, from HOME (when it is absolute);
+// any other text as it is.
+std::string expand_home(std::string_view path);
 
 bool depth_field_valid(const UiState& ui);
 bool depth_field_shown(const UiState& ui);
@@ -207,6 +230,40 @@ OperationRequest build_request(const UiState& ui);
 std::size_t review_page_count(const UiState& ui);
 std::size_t shown_review_page(const UiState& ui);
 
+// --- Alt chords of the main screen (mnemonics.cpp) --------------------------
+
+// A control of the main screen that Alt with its letter activates, exactly as
+// a click on it would: only while it is enabled and nothing lies over it.
+struct Mnemonic {
+  char letter = 0;  // lower case; underlined where it first occurs in the label
+  UiAction action = UiAction::FocusField;
+  std::uint32_t payload = 0;
+};
+
+// Whether the control of this action (and payload) is enabled on the main screen.
+bool main_control_enabled(const UiState& ui, UiAction action, std::uint32_t payload = 0);
+// Alt chords reach the main screen only while no worker runs and no overlay is open.
+bool mnemonics_active(const UiState& ui);
+// The control Alt with this letter (either case) activates, if any.
+std::optional<Mnemonic> mnemonic_for(char letter);
+// The letter to underline in the control's label now: while Alt is held and
+// the chords are active; else 0.
+char shown_mnemonic(const UiState& ui, UiAction action, std::uint32_t payload = 0);
+// Alt with a letter: true when it was one of the main screen's chords.
+bool activate_mnemonic(UiState& ui, char letter, std::int64_t now_ms);
+
+// --- the review's scroll bar and keys (review_pane.cpp) ------------------------
+
+// A press at y on the scroll bar: above or below the thumb a page up or down,
+// on the thumb the start of a drag.
+void press_review_scroll_bar(UiState& ui, std::int32_t y);
+// The pointer moved to y with the button held: a drag follows it.
+void drag_review_scroll_bar(UiState& ui, std::int32_t y);
+void end_review_drag(UiState& ui);
+// Home and End with no field focused.
+void scroll_review_to_top(UiState& ui);
+void scroll_review_to_bottom(UiState& ui);
+
 // --- actions and workers ----------------------------------------------------
 
 void dispatch_action(UiState& ui, UiAction action, std::uint32_t payload, std::int64_t now_ms);
@@ -218,6 +275,11 @@ void start_apply(UiState& ui);
 void start_backup(UiState& ui);
 // Rolls back the interrupted apply whose journal the last preview found.
 void start_recover(UiState& ui);
+// An apply, recover or backup runs (not a preview): the window must stay open.
+bool long_operation_running(const UiState& ui);
+// The close guard: true when the window may close now; otherwise the status
+// says why (a notice: the work goes on, nothing stopped).
+bool allow_close(UiState& ui);
 // Takes at most one message from the running worker; true when something changed.
 bool poll_worker(UiState& ui);
 void handle_worker_event(UiState& ui, WorkerEvent event);
@@ -238,9 +300,16 @@ std::string compose_all_pages_review_text(const UiState& ui);
 void refresh_review_excerpts(UiState& ui);
 // None when the reviewed preview may not be applied now.
 std::optional<std::string> compose_confirmation_text(const UiState& ui);
+// Shown in the confirmation instead of a text that cannot be composed.
+inline constexpr std::string_view kPreviewUnavailable = "This preview is no longer available.";
+// What Control+C copies from the confirmation: its text, every notice of the
+// preview, and the status message when there is one.
+std::string compose_confirmation_copy_text(const UiState& ui);
 // The backup choice, destination and last completed backup lines, shared by the
 // confirmation and the Backups panel.
 std::string compose_backup_choice_text(const UiState& ui);
+// "Copy details" of the Backups panel: the backup choice, then the status message.
+std::string compose_backup_details_text(const UiState& ui);
 std::string_view welcome_text();
 
 // Field placeholders, indexed by field id.

@@ -67,9 +67,7 @@ void confirm_apply(UiState& ui) {
 
 void copy_details(UiState& ui) {
   ui.backups_panel.focus = BackupsFocus::CopyDetails;
-  std::string text = compose_backup_choice_text(ui);
-  if (ui.status) text.append("\n\n").append(ui.status->message);
-  take_clipboard(ui, std::move(text));
+  take_clipboard(ui, compose_backup_details_text(ui));
 }
 
 // The actions that change the request's options; each invalidates.
@@ -271,7 +269,7 @@ void start_apply(UiState& ui) {
   ui.results.reset();
   ui.recovery_report.reset();
   std::optional<std::string> destination;
-  if (ui.back_up_before_apply) destination = ui.fields[kFieldBackupDestination];
+  if (ui.back_up_before_apply) destination = expand_home(ui.fields[kFieldBackupDestination]);
   auto body = [plan = std::move(*plan), destination = std::move(destination)]() mutable -> WorkerEvent {
     return run_apply(std::move(plan), std::move(destination));
   };
@@ -300,7 +298,8 @@ void start_backup(UiState& ui) {
     set_status(ui, StatusSeverity::Stopped, "Choose a target and an existing backup destination folder first.");
     return;
   }
-  auto body = [target = ui.fields[kFieldTarget], destination = ui.fields[kFieldBackupDestination]]() mutable
+  auto body = [target = expand_home(ui.fields[kFieldTarget]),
+               destination = expand_home(ui.fields[kFieldBackupDestination])]() mutable
       -> WorkerEvent { return run_backup_only(std::move(target), std::move(destination)); };
   if (!launch_worker(ui, WorkerKind::Backup, std::move(body))) {
     set_status(ui, StatusSeverity::Stopped, "Could not start the backup worker.");
@@ -308,6 +307,14 @@ void start_backup(UiState& ui) {
   }
   ui.status.reset();
   clear_focus(ui);
+}
+
+bool long_operation_running(const UiState& ui) { return ui.worker.apply_running || ui.worker.backup_running; }
+
+bool allow_close(UiState& ui) {
+  if (!long_operation_running(ui)) return true;
+  set_status(ui, StatusSeverity::Information, "An operation is still running. Wait for it to finish before closing.");
+  return false;
 }
 
 bool poll_worker(UiState& ui) {

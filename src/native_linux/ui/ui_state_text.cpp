@@ -1,6 +1,7 @@
 // Small text helpers of the screen logic: blank tests, depth parsing,
 // control-character filtering and the field placeholders.
 #include <charconv>
+#include <cstdlib>
 
 #include "common/utf8.h"
 #include "native_linux/ui/ui_state.h"
@@ -31,6 +32,18 @@ std::string strip_control_characters(std::string_view text) {
     offset += step.length;
   }
   return kept;
+}
+
+std::string expand_home(std::string_view path) {
+  if (path != "~" && !path.starts_with("~/")) return std::string(path);
+  // An unset, empty or relative HOME names no folder the user could mean.
+  const char* home_value = std::getenv("HOME");
+  if (home_value == nullptr || home_value[0] != '/') return std::string(path);
+  std::string_view home = home_value;
+  while (home.size() > 1 && home.back() == '/') home.remove_suffix(1);
+  if (path == "~") return std::string(home);
+  if (home == "/") return std::string(path.substr(1));
+  return std::string(home).append(path.substr(1));
 }
 
 std::string_view field_placeholder(std::size_t field) {

@@ -20,6 +20,19 @@ std::vector<std::size_t> boundaries_up_to(std::string_view text, std::size_t end
   return boundaries;
 }
 
+// A line under the first occurrence of the mnemonic letter in a label drawn
+// at (x, baseline), in the label's colour.
+void underline_mnemonic(Canvas& canvas, std::int32_t x, std::int32_t baseline, std::string_view label, char mnemonic,
+                        Colour colour) {
+  if (mnemonic == 0) return;
+  const auto at = std::ranges::find_if(label, [&](char c) { return ascii_lower(c) == ascii_lower(mnemonic); });
+  if (at == label.end()) return;
+  const auto offset = static_cast<std::size_t>(at - label.begin());
+  const std::int32_t left = x + canvas.measure_text(label.substr(0, offset), FontRole::Mono13);
+  const std::int32_t width = canvas.measure_text(label.substr(offset, 1), FontRole::Mono13);
+  canvas.draw_line(left, baseline + 2, left + width - 1, baseline + 2, colour);
+}
+
 }  // namespace
 
 std::size_t text_field_first_visible(Canvas& canvas, Rect rect, const TextFieldView& field) {
@@ -84,8 +97,9 @@ void draw_button(Canvas& canvas, Rect rect, const ButtonView& button) {
   canvas.outline_rect(rect, primary ? palette::kAccent : palette::kBorder);
   const std::int32_t label_width = canvas.measure_text(button.label, FontRole::Mono13);
   const std::int32_t label_x = std::max(rect.x + (rect.width - label_width) / 2, rect.x + 5);
-  canvas.draw_text(label_x, control_baseline(rect), button.label,
-                   button.enabled ? palette::kText : palette::kLabelDisabled, FontRole::Mono13);
+  const Colour label_colour = button.enabled ? palette::kText : palette::kLabelDisabled;
+  canvas.draw_text(label_x, control_baseline(rect), button.label, label_colour, FontRole::Mono13);
+  underline_mnemonic(canvas, label_x, control_baseline(rect), button.label, button.mnemonic, label_colour);
   if (button.enabled) canvas.add_hit_region(HitRegion{rect, button.action, button.payload});
 }
 
@@ -100,8 +114,9 @@ void draw_checkbox(Canvas& canvas, std::int32_t x, std::int32_t y, const Checkbo
     canvas.fill_rect(box, palette::kControl);
     canvas.outline_rect(box, palette::kBorder);
   }
-  canvas.draw_text(x + 29, y + 14, checkbox.label, checkbox.enabled ? palette::kText : palette::kTextSecondary,
-                   FontRole::Mono13);
+  const Colour label_colour = checkbox.enabled ? palette::kText : palette::kTextSecondary;
+  canvas.draw_text(x + 29, y + 14, checkbox.label, label_colour, FontRole::Mono13);
+  underline_mnemonic(canvas, x + 29, y + 14, checkbox.label, checkbox.mnemonic, label_colour);
   if (!checkbox.enabled) return;
   const std::int32_t label_width = canvas.measure_text(checkbox.label, FontRole::Mono13);
   canvas.add_hit_region(HitRegion{Rect{x, y, label_width + 29, 23}, checkbox.action, checkbox.payload});
@@ -129,19 +144,52 @@ void draw_scroll_bar(Canvas& canvas, Rect list_area, std::uint64_t total, std::u
                    palette::kTextSecondary);
 }
 
+LineFit::LineFit(Canvas& canvas, FontRole role, std::size_t columns)
+    : LineFit(columns) {
+  canvas_ = &canvas;
+  role_ = role;
+  limit_ = static_cast<std::int64_t>(columns_) * kWrapPixelsPerColumn;
+}
+
+void LineFit::new_line() {
+  count_ = 0;
+  width_ = 0;
+}
+
+bool LineFit::starts_display_line(std::string_view character) {
+  const std::int32_t advance = canvas_ != nullptr ? advance_of(character) : 0;
+  const bool full = count_ > 0 && (count_ == columns_ || (canvas_ != nullptr && width_ + advance > limit_));
+  if (full) new_line();
+  ++count_;
+  width_ += advance;
+  return full;
+}
+
+// Each character is measured once per wrap: the faces have no kerning, so a
+// line's width is the sum of its characters' advances.
+std::int32_t LineFit::advance_of(std::string_view character) {
+  const char32_t code_point = utf8_step(character, 0).code_point;
+  if (code_point < ascii_advances_.size()) {
+    std::int32_t& known = ascii_advances_[code_point];
+    if (known == 0) known = std::max(1, canvas_->measure_text(character, role_));
+    return known;
+  }
+  const auto [known, added] = other_advances_.try_emplace(code_point, 0);
+  if (added) known->second = canvas_->measure_text(character, role_);
+  return known->second;
+}
+
 namespace {
 
-void wrap_line(std::string_view line, std::size_t columns, std::vector<std::string>& out) {
+void wrap_line(std::string_view line, LineFit& fit, std::vector<std::string>& out) {
   std::string current;
-  std::size_t current_columns = 0;
+  fit.new_line();
   const auto append = [&](std::string_view piece) {
-    if (current_columns == columns) {
+    if (fit.starts_display_line(piece)) {
       out.push_back(std::move(current));
       current.clear();
-      current_columns = 0;
     }
     current += piece;
-    ++current_columns;
   };
   // The line is valid UTF-8 (wrap_text made it so).
   for (std::size_t offset = 0; offset < line.size();) {
@@ -158,8 +206,7 @@ void wrap_line(std::string_view line, std::size_t columns, std::vector<std::stri
 
 }  // namespace
 
-std::vector<std::string> wrap_text(std::string_view text, std::size_t columns) {
-  const std::size_t width = std::max<std::size_t>(columns, 1);
+std::vector<std::string> wrap_text(std::string_view text, LineFit& fit) {
   const std::string valid = lossy_utf8(text);
   const std::string_view rest_all = valid;
   std::vector<std::string> lines;
@@ -168,11 +215,21 @@ std::vector<std::string> wrap_text(std::string_view text, std::size_t columns) {
     const std::size_t feed = rest_all.find('\n', start);
     std::string_view line = rest_all.substr(start, feed == std::string_view::npos ? std::string_view::npos : feed - start);
     if (feed != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
-    wrap_line(line, width, lines);
+    wrap_line(line, fit, lines);
     if (feed == std::string_view::npos) break;
     start = feed + 1;
   }
   return lines;
+}
+
+std::vector<std::string> wrap_text(std::string_view text, std::size_t columns) {
+  LineFit fit(columns);
+  return wrap_text(text, fit);
+}
+
+std::vector<std::string> wrap_text(Canvas& canvas, std::string_view text, std::size_t columns, FontRole role) {
+  LineFit fit(canvas, role, columns);
+  return wrap_text(text, fit);
 }
 
 }  // namespace tarnwick

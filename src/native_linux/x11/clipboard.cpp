@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstring>
+#include <initializer_list>
 
 #include "common/utf8.h"
 #include "native_linux/ui/ui_state.h"
@@ -13,8 +15,12 @@
 namespace tarnwick {
 
 ClipboardAtoms intern_clipboard_atoms(Display* display) {
-  return ClipboardAtoms{XInternAtom(display, "CLIPBOARD", False), XInternAtom(display, "UTF8_STRING", False),
-                        XInternAtom(display, "_TARNWICK_PASTE", False), XInternAtom(display, "TARGETS", False)};
+  return ClipboardAtoms{XInternAtom(display, "CLIPBOARD", False),
+                        XInternAtom(display, "UTF8_STRING", False),
+                        XInternAtom(display, "_TARNWICK_PASTE", False),
+                        XInternAtom(display, "TARGETS", False),
+                        XInternAtom(display, "text/uri-list", False),
+                        XInternAtom(display, "x-special/gnome-copied-files", False)};
 }
 
 void claim_clipboard(Display* display, Window window, const ClipboardAtoms& atoms) {
@@ -22,9 +28,16 @@ void claim_clipboard(Display* display, Window window, const ClipboardAtoms& atom
   XFlush(display);
 }
 
-void request_paste(Display* display, Window window, const ClipboardAtoms& atoms) {
-  XConvertSelection(display, atoms.clipboard, atoms.utf8_string, atoms.paste_property, window, CurrentTime);
+void request_paste(Display* display, Window window, const ClipboardAtoms& atoms, Atom target) {
+  XConvertSelection(display, atoms.clipboard, target, atoms.paste_property, window, CurrentTime);
   XFlush(display);
+}
+
+Atom path_paste_target(const std::vector<Atom>& offered, const ClipboardAtoms& atoms) {
+  for (const Atom wanted : {atoms.uri_list, atoms.gnome_copied_files}) {
+    if (std::ranges::find(offered, wanted) != offered.end()) return wanted;
+  }
+  return atoms.utf8_string;
 }
 
 std::size_t single_property_limit(Display* display) {
@@ -100,22 +113,66 @@ void answer_selection_request(Display* display, const XSelectionRequestEvent& re
   XFlush(display);
 }
 
-std::optional<std::string> read_pasted_text(Display* display, Window window, const ClipboardAtoms& atoms) {
+namespace {
+
+// The paste property read whole in one go, when its type is one of `types` and
+// its format `format`; then deleted in every case.
+struct PasteProperty {
+  Atom type = None;
+  std::string bytes;  // items × format / 8 bytes
+};
+std::optional<PasteProperty> read_paste_property(Display* display, Window window, const ClipboardAtoms& atoms,
+                                                 std::initializer_list<Atom> types, int wanted_format) {
   Atom type = None;
   int format = 0;
   unsigned long items = 0;
   unsigned long remaining = 0;
   unsigned char* data = nullptr;
+  const Atom requested = types.size() == 1 ? *types.begin() : AnyPropertyType;
   const int status = XGetWindowProperty(display, window, atoms.paste_property, 0, kPastePropertyLongs, True,
-                                        atoms.utf8_string, &type, &format, &items, &remaining, &data);
-  std::optional<std::string> text;
-  if (status == Success && type == atoms.utf8_string && format == 8 && remaining == 0 && data != nullptr) {
-    std::string bytes(reinterpret_cast<const char*>(data), std::min<unsigned long>(items, kMaxFieldBytes));
-    if (is_valid_utf8(bytes)) text = std::move(bytes);
+                                        requested, &type, &format, &items, &remaining, &data);
+  std::optional<PasteProperty> property;
+  if (status == Success && std::ranges::find(types, type) != types.end() && format == wanted_format &&
+      remaining == 0 && data != nullptr) {
+    // Xlib hands format-32 items as longs.
+    const std::size_t item_bytes = format == 32 ? sizeof(long) : 1;
+    property = PasteProperty{type, std::string(reinterpret_cast<const char*>(data), items * item_bytes)};
   }
   if (data != nullptr) XFree(data);
   XDeleteProperty(display, window, atoms.paste_property);
-  return text;
+  return property;
+}
+
+}  // namespace
+
+std::optional<std::string> read_pasted_text(Display* display, Window window, const ClipboardAtoms& atoms) {
+  std::optional<PasteProperty> property = read_paste_property(display, window, atoms, {atoms.utf8_string}, 8);
+  if (!property) return std::nullopt;
+  std::string& bytes = property->bytes;
+  bytes.resize(std::min(bytes.size(), kMaxFieldBytes));
+  if (!is_valid_utf8(bytes)) return std::nullopt;
+  return std::move(bytes);
+}
+
+std::vector<Atom> read_offered_targets(Display* display, Window window, const ClipboardAtoms& atoms) {
+  const std::optional<PasteProperty> property = read_paste_property(display, window, atoms, {XA_ATOM}, 32);
+  std::vector<Atom> offered;
+  if (!property) return offered;
+  offered.resize(property->bytes.size() / sizeof(long));
+  for (std::size_t i = 0; i < offered.size(); ++i) {
+    long value = 0;
+    std::memcpy(&value, property->bytes.data() + i * sizeof(long), sizeof value);
+    offered[i] = static_cast<Atom>(value);
+  }
+  return offered;
+}
+
+std::optional<std::string> read_pasted_files(Display* display, Window window, const ClipboardAtoms& atoms,
+                                             Atom target) {
+  std::optional<PasteProperty> property =
+      read_paste_property(display, window, atoms, {target, atoms.utf8_string, XA_STRING}, 8);
+  if (!property) return std::nullopt;
+  return std::move(property->bytes);
 }
 
 void continue_incremental_transfer(Display* display, const XPropertyEvent& event,

@@ -21,12 +21,20 @@ struct ClipboardAtoms {
   Atom utf8_string = None;
   Atom paste_property = None;  // _TARNWICK_PASTE
   Atom targets = None;
+  Atom uri_list = None;            // text/uri-list
+  Atom gnome_copied_files = None;  // x-special/gnome-copied-files
 };
 
 ClipboardAtoms intern_clipboard_atoms(Display* display);
 
 void claim_clipboard(Display* display, Window window, const ClipboardAtoms& atoms);
-void request_paste(Display* display, Window window, const ClipboardAtoms& atoms);
+// Asks the CLIPBOARD's owner to convert to `target` (TARGETS, UTF8_STRING or a
+// list of copied files) into _TARNWICK_PASTE.
+void request_paste(Display* display, Window window, const ClipboardAtoms& atoms, Atom target);
+
+// A paste into a path field: the owner's offer of copied files, best first
+// (text/uri-list, then x-special/gnome-copied-files), else its text.
+Atom path_paste_target(const std::vector<Atom>& offered, const ClipboardAtoms& atoms);
 
 // A text too large for one property, sent in pieces (the ICCCM "INCR"
 // protocol): each piece once the requestor has deleted the one before, then
@@ -63,5 +71,12 @@ void continue_incremental_transfer(Display* display, const XPropertyEvent& event
 // The text of a SelectionNotify for our paste, when it is whole valid UTF-8.
 // The property is deleted in every case.
 std::optional<std::string> read_pasted_text(Display* display, Window window, const ClipboardAtoms& atoms);
+// The targets a TARGETS answer lists (none when it cannot be read); the
+// property is deleted.
+std::vector<Atom> read_offered_targets(Display* display, Window window, const ClipboardAtoms& atoms);
+// The bytes of an answer for a list of copied files, when whole; owners label
+// it with the target or as text. The property is deleted in every case.
+std::optional<std::string> read_pasted_files(Display* display, Window window, const ClipboardAtoms& atoms,
+                                             Atom target);
 
 }  // namespace tarnwick

@@ -22,6 +22,7 @@
 #include "native_linux/x11/display_name.h"
 #include "native_linux/x11/drawing_surface.h"
 #include "native_linux/x11/drop_receiver.h"
+#include "native_linux/x11/drop_uri_list.h"
 #include "native_linux/x11/keys.h"
 
 namespace tarnwick {
@@ -36,7 +37,10 @@ constexpr int kMinWidth = 850;
 constexpr int kMinHeight = 680;
 constexpr auto kPassInterval = std::chrono::milliseconds(25);
 constexpr std::size_t kKeyTextBytes = 512;
-constexpr long kBaseEventMask = KeyPressMask | ButtonPressMask | ExposureMask | StructureNotifyMask | FocusChangeMask;
+// Releases and drags with button 1 move the review's scroll bar; key releases
+// tell when Alt is let go.
+constexpr long kBaseEventMask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
+                                Button1MotionMask | ExposureMask | StructureNotifyMask | FocusChangeMask;
 
 // The screen whose long operation the I/O error handler must let finish.
 Screen* g_running_screen = nullptr;
@@ -56,6 +60,13 @@ int on_io_error(Display*) {
 
 std::int32_t clamp_side(int value) { return std::clamp(value, 1, kMaxSurfaceSide); }
 
+// The paste asked of the CLIPBOARD's owner: the target of the conversion under
+// way, and what the pasted data goes into.
+struct PasteRequest {
+  PasteInto into = PasteInto::TextField;
+  Atom target = None;
+};
+
 struct DesktopContext final : DesktopServices {
   Display* display = nullptr;
   int screen_number = 0;
@@ -73,6 +84,7 @@ struct DesktopContext final : DesktopServices {
   ClipboardAtoms clipboard_atoms;
   std::vector<IncrementalTransfer> clipboard_transfers;  // large texts other clients are reading
   DropReceiver drop;
+  std::optional<PasteRequest> paste;
   std::unique_ptr<Screen> screen;
   std::vector<HitRegion> last_regions;
   bool dirty = true;
@@ -85,7 +97,12 @@ struct DesktopContext final : DesktopServices {
 
   bool has_input_method() const override { return input_context != nullptr; }
   void claim_clipboard() override { tarnwick::claim_clipboard(display, window, clipboard_atoms); }
-  void request_paste() override { tarnwick::request_paste(display, window, clipboard_atoms); }
+  // A path field asks which targets the owner offers first (TARGETS), to take
+  // a file manager's copied files as a path.
+  void request_paste(PasteInto into) override {
+    paste = PasteRequest{into, into == PasteInto::PathField ? clipboard_atoms.targets : clipboard_atoms.utf8_string};
+    tarnwick::request_paste(display, window, clipboard_atoms, paste->target);
+  }
 
   // The shut-down order; also releases a partly built start-up.
   ~DesktopContext() override {
@@ -196,16 +213,50 @@ std::optional<PointerButton> pointer_button(unsigned int button) {
   }
 }
 
+// The owner's list of targets for a paste into a path field: the best of
+// them is asked for next.
+void continue_path_paste(DesktopContext& context, const XSelectionEvent& event) {
+  const ClipboardAtoms& atoms = context.clipboard_atoms;
+  std::vector<Atom> offered;
+  if (event.property == atoms.paste_property) offered = read_offered_targets(context.display, context.window, atoms);
+  context.paste = PasteRequest{PasteInto::PathField, path_paste_target(offered, atoms)};
+  request_paste(context.display, context.window, atoms, context.paste->target);
+}
+
 // Text for our paste, or the end of a drop's transfer.
 void on_selection_notify(DesktopContext& context, const XSelectionEvent& event) {
   if (context.drop.handle_selection_notify(event, *context.screen)) return;
-  if (event.selection != context.clipboard_atoms.clipboard) return;
+  const ClipboardAtoms& atoms = context.clipboard_atoms;
+  if (event.selection != atoms.clipboard) return;
+  const PasteRequest asked = context.paste.value_or(PasteRequest{PasteInto::TextField, atoms.utf8_string});
+  context.paste.reset();
+  if (asked.target == atoms.targets) {
+    continue_path_paste(context, event);
+    return;
+  }
   // The owner refused: no property came with the answer.
-  if (event.property != context.clipboard_atoms.paste_property) {
+  if (event.property != atoms.paste_property) {
     context.screen->handle_paste(std::nullopt);
     return;
   }
-  context.screen->handle_paste(read_pasted_text(context.display, context.window, context.clipboard_atoms));
+  if (asked.target == atoms.uri_list || asked.target == atoms.gnome_copied_files) {
+    const std::optional<std::string> files = read_pasted_files(context.display, context.window, atoms, asked.target);
+    if (!files) {
+      context.screen->handle_paste(std::nullopt);
+      return;
+    }
+    context.screen->handle_pasted_path(asked.target == atoms.uri_list ? path_from_uri_list(*files)
+                                                                      : path_from_copied_files(*files));
+    return;
+  }
+  std::optional<std::string> text = read_pasted_text(context.display, context.window, atoms);
+  if (text && asked.into == PasteInto::PathField) {
+    if (std::optional<Result<std::string>> path = path_from_pasted_text(*text)) {
+      context.screen->handle_pasted_path(std::move(*path));
+      return;
+    }
+  }
+  context.screen->handle_paste(std::move(text));
 }
 
 void handle_close_request(DesktopContext& context) {
@@ -216,7 +267,19 @@ void dispatch(DesktopContext& context, XEvent& event) {
   context.dirty = true;
   switch (event.type) {
     case KeyPress:
+      context.screen->handle_alt(
+          alt_held_after(XLookupKeysym(&event.xkey, 0), KeyTransition::Press, event.xkey.state));
       context.screen->handle_key(decode_key(context, event.xkey));
+      return;
+    case KeyRelease:
+      context.screen->handle_alt(
+          alt_held_after(XLookupKeysym(&event.xkey, 0), KeyTransition::Release, event.xkey.state));
+      return;
+    case ButtonRelease:
+      if (event.xbutton.button == Button1) context.screen->handle_pointer_release();
+      return;
+    case MotionNotify:
+      context.screen->handle_pointer_drag(event.xmotion.x, event.xmotion.y);
       return;
     case ButtonPress: {
       const XButtonEvent& pressed = event.xbutton;
@@ -232,6 +295,8 @@ void dispatch(DesktopContext& context, XEvent& event) {
       return;
     case FocusOut:
       if (context.input_context) XUnsetICFocus(context.input_context);
+      // Alt may be let go in another window: the underlines must not stay.
+      context.screen->handle_alt(false);
       return;
     case Expose:
       return;

@@ -93,4 +93,25 @@ Result<std::string> parse_uri_list(std::string_view list) {
   return std::move(*path);
 }
 
+Result<std::string> path_from_uri_list(std::string_view bytes) {
+  if (!is_valid_utf8(bytes)) return fail(std::string(drop_message(FileUriFault::NotUtf8)));
+  return parse_uri_list(bytes);
+}
+
+Result<std::string> path_from_copied_files(std::string_view bytes) {
+  // The first line says whether the files were copied or cut; either way the
+  // path is only read, so both are taken alike.
+  const std::size_t end = bytes.find('\n');
+  const std::string_view action = trim(bytes.substr(0, end));
+  if (action == "copy" || action == "cut") {
+    bytes = end == std::string_view::npos ? std::string_view{} : bytes.substr(end + 1);
+  }
+  return path_from_uri_list(bytes);
+}
+
+std::optional<Result<std::string>> path_from_pasted_text(std::string_view text) {
+  if (!trim(text).starts_with(kFileScheme)) return std::nullopt;
+  return path_from_uri_list(text);
+}
+
 }  // namespace tarnwick

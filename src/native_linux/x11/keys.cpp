@@ -44,7 +44,16 @@ unsigned modifiers_of(unsigned int state) {
   return modifiers;
 }
 
+bool is_alt_key(KeySym keysym) {
+  return keysym == XK_Alt_L || keysym == XK_Alt_R || keysym == XK_Meta_L || keysym == XK_Meta_R;
+}
+
 }  // namespace
+
+bool alt_held_after(KeySym keysym, KeyTransition transition, unsigned int state) {
+  if (is_alt_key(keysym)) return transition == KeyTransition::Press;
+  return (state & Mod1Mask) != 0;
+}
 
 DecodedKey decode_key_press(KeySym keysym, unsigned int state, std::string_view text) {
   DecodedKey key;

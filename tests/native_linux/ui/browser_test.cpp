@@ -21,6 +21,7 @@ using testing::FakeWorkers;
 using testing::key;
 using testing::plan_with;
 using testing::previewed_state;
+using testing::ScopedHome;
 using testing::TempDir;
 using testing::typed;
 namespace faults = sys::testing;
@@ -40,21 +41,6 @@ void act(UiState& ui, UiAction action, std::uint32_t payload = 0, std::int64_t n
 }
 
 void press(UiState& ui, const DecodedKey& k) { handle_key(ui, k, kNow); }
-
-// Sets HOME for one test and puts the old value back.
-class ScopedHome {
- public:
-  explicit ScopedHome(const char* value) {
-    if (const char* old = std::getenv("HOME")) old_ = old;
-    value ? ::setenv("HOME", value, 1) : ::unsetenv("HOME");
-  }
-  ~ScopedHome() { old_ ? ::setenv("HOME", old_->c_str(), 1) : ::unsetenv("HOME"); }
-  ScopedHome(const ScopedHome&) = delete;
-  ScopedHome& operator=(const ScopedHome&) = delete;
-
- private:
-  std::optional<std::string> old_;
-};
 
 TEST(BrowserOpen, StartsAtTheFirstExistingFolderOfTheMode) {
   TempDir tree;

@@ -111,7 +111,7 @@ TEST(ContentPanel, TheOpenListTakesTheWheelAndAClickBesideItOnlyClosesIt) {
 
   const RecordedFrame frame = record_frame(ui, window);
   EXPECT_EQ(frame.regions.size(), 8U) << "only the list's rows respond";
-  press_at(ui, std::nullopt, kNow + 1000);
+  press_at(ui, std::nullopt, 0, kNow + 1000);
   EXPECT_FALSE(ui.content_panel.encoding_list_open);
   EXPECT_TRUE(ui.content_panel.open);
   EXPECT_EQ(ui.encoding_index, 30U);
@@ -195,7 +195,7 @@ TEST(BackupsPanel, OpensUnderNoDialogAndBacksUpOnceWhateverPressesIt) {
   workers.finish(BackupFinished{BackupResult{"/b/Tarnwick-backup-1", 4, 120}});
   poll_worker(ui);
   ASSERT_FALSE(press_guard_active(ui, kNow + 1200));
-  press_at(ui, HitRegion{Rect{}, static_cast<ActionCode>(UiAction::BackUpNow), 0}, kNow + 1200);
+  press_at(ui, HitRegion{Rect{}, static_cast<ActionCode>(UiAction::BackUpNow), 0}, 0, kNow + 1200);
   EXPECT_EQ(workers.starts, 2);
   EXPECT_FALSE(ui.worker.busy());
 

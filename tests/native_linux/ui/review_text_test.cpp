@@ -92,7 +92,7 @@ TEST(ReviewText, ASuccessfulApplyIsShownAsOneAndUpdatesTheTarget) {
   dispatch_action(ui, UiAction::ConfirmApply, 0, 1000);
   ASSERT_TRUE(ui.worker.apply_running);
   // The close guard's text while the apply ran must not outlive the success.
-  set_status(ui, StatusSeverity::Stopped, "An operation is still running. Wait for it to finish before closing.");
+  EXPECT_FALSE(allow_close(ui));
   workers.finish(ApplyFinished{ApplyOutcome{"/t2", BackupResult{"/b/Tarnwick-backup-9", 3, 42}, 2, 1, 5}});
   poll_worker(ui);
   EXPECT_EQ(compose_review_text(ui),

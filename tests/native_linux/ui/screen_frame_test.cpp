@@ -166,6 +166,42 @@ TEST(ScreenFrame, TheReviewScrollIsClampedWhenDrawn) {
   EXPECT_EQ(ui.review_scroll, 4 * 100 + 4 - 15);
 }
 
+// Names in wide scripts, drawn about 13 pixels a character by fallback fonts,
+// are wrapped by their drawn width: no line of the review or the confirmation
+// runs past its area.
+TEST(ScreenFrame, WideCharactersWrapInsideTheReviewAndTheConfirmation) {
+  FakeWorkers workers;
+  PreviewPlan plan = plan_with(1, 1);
+  std::string name;
+  for (int i = 0; i < 60; ++i) name += "文件";
+  plan.changes[0].original_path = "/t/" + name;
+  plan.notices[0] = "Skipped " + name;
+  UiState ui = previewed_state(workers, plan);
+  RecordingCanvas canvas;
+  for (const char32_t wide : {U'文', U'件'}) canvas.set_code_point_advance(wide, 13);
+  const auto widest = [&](std::string_view prefix) {
+    std::int32_t widest_line = 0;
+    std::istringstream lines(canvas.dump());
+    for (std::string line; std::getline(lines, line);) {
+      if (!line.starts_with(prefix)) continue;
+      const std::string text = line.substr(line.find('"') + 1, line.rfind('"') - line.find('"') - 1);
+      widest_line = std::max(widest_line, canvas.measure_text(text, FontRole::Mono13));
+    }
+    return widest_line;
+  };
+  canvas.begin_frame();
+  draw_frame(canvas, ui, Size{1100, 810});
+  EXPECT_GT(widest(std::string("text 439 ")), 600);
+  EXPECT_LE(widest(std::string("text 439 ")), 627) << "the review's text area is 627 pixels wide";
+
+  ui.fields[kFieldBackupDestination] = "/b/" + name;  // named in the confirmation's text
+  dispatch_action(ui, UiAction::ApplyReviewedChanges, 0, 0);
+  canvas.clear();
+  draw_frame(canvas, ui, Size{1100, 810});
+  EXPECT_GT(widest(std::string("text 184 ")), 700);
+  EXPECT_LE(widest(std::string("text 184 ")), 732) << "the confirmation's text area is 732 pixels wide";
+}
+
 TEST(ScreenFrame, OnlyTheConfirmationRespondsWhileItIsOpen) {
   FakeWorkers workers;
   UiState ui = previewed_state(workers, plan_with(2, 0));
@@ -200,7 +236,7 @@ TEST(ScreenFrame, ADoubleClickOpensTheConfirmationButAppliesNothing) {
     RecordingCanvas canvas;
     canvas.begin_frame();
     draw_frame(canvas, ui, window);
-    press_at(ui, hit_test(canvas.hit_regions(), 830, 727), now_ms);
+    press_at(ui, hit_test(canvas.hit_regions(), 830, 727), 727, now_ms);
   };
   press(10'000);
   ASSERT_TRUE(ui.confirmation.open);

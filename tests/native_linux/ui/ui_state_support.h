@@ -3,6 +3,8 @@
 // frames and key presses.
 #pragma once
 
+#include <cstdlib>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -97,5 +99,20 @@ inline DecodedKey typed(std::string text) {
   return first >= 'a' && first <= 'z' ? letter(first, 0, text) : key(Key::Other, 0, text);
 }
 inline DecodedKey control(char c) { return letter(c, kModifierControl); }
+
+// Sets HOME for one test and puts the old value back.
+class ScopedHome {
+ public:
+  explicit ScopedHome(const char* value) {
+    if (const char* old = std::getenv("HOME")) old_ = old;
+    value ? ::setenv("HOME", value, 1) : ::unsetenv("HOME");
+  }
+  ~ScopedHome() { old_ ? ::setenv("HOME", old_->c_str(), 1) : ::unsetenv("HOME"); }
+  ScopedHome(const ScopedHome&) = delete;
+  ScopedHome& operator=(const ScopedHome&) = delete;
+
+ private:
+  std::optional<std::string> old_;
+};
 
 }  // namespace tarnwick::testing

@@ -223,5 +223,25 @@ INSTANTIATE_TEST_SUITE_P(
                       WrapCase{"ZeroColumnsActsAsOne", "ab", 0, {"a", "b"}}),
     [](const ::testing::TestParamInfo<WrapCase>& param_info) { return param_info.param.name; });
 
+// Wide characters drawn by fallback fonts (13 px where the columns assume 8)
+// end the line before it runs past the area the columns stand for.
+TEST(WrapTextMeasured, WideCharactersEndLinesByWidthAndNarrowTextByColumns) {
+  RecordingCanvas canvas;
+  for (const char32_t wide : {U'\u6F22', U'\u5B57'}) canvas.set_code_point_advance(wide, 13);
+  // 10 columns: 80 pixels, six of the wide characters (78 px).
+  EXPECT_EQ(wrap_text(canvas, "漢字漢字漢字漢字", 10, FontRole::Mono13),
+            (std::vector<std::string>{"漢字漢字漢字", "漢字"}));
+  EXPECT_EQ(wrap_text(canvas, "ab漢字漢字漢字漢字", 10, FontRole::Mono13),
+            (std::vector<std::string>{"ab漢字漢字", "漢字漢字"}));
+  EXPECT_EQ(wrap_text(canvas, "hello world\tx", 4, FontRole::Mono13), wrap_text("hello world\tx", 4))
+      << "text at the column advance wraps as by columns alone";
+  // A narrower face holds more characters, yet never more than the columns.
+  EXPECT_EQ(wrap_text(canvas, "abcdefghijkl", 10, FontRole::Mono11),
+            (std::vector<std::string>{"abcdefghij", "kl"}));
+  canvas.set_code_point_advance(U'\u5B57', 200);
+  EXPECT_EQ(wrap_text(canvas, "a字b", 10, FontRole::Mono13), (std::vector<std::string>{"a", "字", "b"}))
+      << "a character wider than the line still takes one";
+}
+
 }  // namespace
 }  // namespace tarnwick

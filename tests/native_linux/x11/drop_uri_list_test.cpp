@@ -56,5 +56,25 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
+// A file manager's copy pasted into a path field: by the drop's rules and messages.
+TEST(PastedFiles, UriListsCopiedFilesAndPlainTextFileUris) {
+  EXPECT_EQ(path_from_uri_list("file:///tmp/a%20b\r\n"), Result<std::string>("/tmp/a b"));
+  EXPECT_EQ(path_from_uri_list("file:///tmp/\xFF"), Result<std::string>(fail(kInvalidUtf8)));
+  EXPECT_EQ(path_from_copied_files("copy\nfile:///tmp/x"), Result<std::string>("/tmp/x"));
+  EXPECT_EQ(path_from_copied_files("cut\r\nfile:///tmp/x\r\n"), Result<std::string>("/tmp/x"));
+  EXPECT_EQ(path_from_copied_files("file:///tmp/x"), Result<std::string>("/tmp/x")) << "without the action line";
+  EXPECT_EQ(path_from_copied_files("copy\nfile:///a\nfile:///b"),
+            Result<std::string>(fail("Drop one file or folder at a time.")));
+  EXPECT_EQ(path_from_copied_files("copy\n"), Result<std::string>(fail("Drop one file or folder.")));
+
+  EXPECT_EQ(path_from_pasted_text("  file:///tmp/%C3%A9t%C3%A9\n"), std::optional(Result<std::string>("/tmp/été")));
+  EXPECT_EQ(path_from_pasted_text("file://server/share"),
+            std::optional(Result<std::string>(fail("Remote file locations cannot be dropped."))));
+  EXPECT_EQ(path_from_pasted_text("file:///a\nfile:///b"),
+            std::optional(Result<std::string>(fail("Drop one file or folder at a time."))));
+  EXPECT_FALSE(path_from_pasted_text("/tmp/plain path")) << "pasted as it is";
+  EXPECT_FALSE(path_from_pasted_text("see file:///tmp/x"));
+}
+
 }  // namespace
 }  // namespace tarnwick

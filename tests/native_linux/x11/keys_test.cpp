@@ -37,5 +37,17 @@ TEST(X11Keys, LettersModifiersAndText) {
   EXPECT_EQ(decode_key_press(XK_eacute, 0, "\xC3\xA9").text, "\xC3\xA9");
 }
 
+// An Alt key's own event carries the state from before it; any other key's
+// state tells whether Alt is held.
+TEST(X11Keys, AltIsHeldFromItsPressToItsRelease) {
+  EXPECT_TRUE(alt_held_after(XK_Alt_L, KeyTransition::Press, 0));
+  EXPECT_TRUE(alt_held_after(XK_Meta_R, KeyTransition::Press, ShiftMask));
+  EXPECT_FALSE(alt_held_after(XK_Alt_R, KeyTransition::Release, Mod1Mask));
+  EXPECT_TRUE(alt_held_after(XK_m, KeyTransition::Press, Mod1Mask));
+  EXPECT_TRUE(alt_held_after(XK_m, KeyTransition::Release, Mod1Mask | ShiftMask));
+  EXPECT_FALSE(alt_held_after(XK_m, KeyTransition::Press, ControlMask));
+  EXPECT_FALSE(alt_held_after(XK_Shift_L, KeyTransition::Release, ShiftMask));
+}
+
 }  // namespace
 }  // namespace tarnwick
