@@ -228,9 +228,12 @@ void on_selection_notify(DesktopContext& context, const XSelectionEvent& event) 
   if (context.drop.handle_selection_notify(event, *context.screen)) return;
   const ClipboardAtoms& atoms = context.clipboard_atoms;
   if (event.selection != atoms.clipboard) return;
-  const PasteRequest asked = context.paste.value_or(PasteRequest{PasteInto::TextField, atoms.utf8_string});
+  // The answer names the target it answers, which a late answer to an earlier
+  // paste may not share with the one asked last.
+  const PasteInto into = context.paste ? context.paste->into : PasteInto::TextField;
   context.paste.reset();
-  if (asked.target == atoms.targets) {
+  const Atom target = event.target;
+  if (target == atoms.targets) {
     continue_path_paste(context, event);
     return;
   }
@@ -239,18 +242,18 @@ void on_selection_notify(DesktopContext& context, const XSelectionEvent& event) 
     context.screen->handle_paste(std::nullopt);
     return;
   }
-  if (asked.target == atoms.uri_list || asked.target == atoms.gnome_copied_files) {
-    const std::optional<std::string> files = read_pasted_files(context.display, context.window, atoms, asked.target);
+  if (target == atoms.uri_list || target == atoms.gnome_copied_files) {
+    const std::optional<std::string> files = read_pasted_files(context.display, context.window, atoms, target);
     if (!files) {
       context.screen->handle_paste(std::nullopt);
       return;
     }
-    context.screen->handle_pasted_path(asked.target == atoms.uri_list ? path_from_uri_list(*files)
-                                                                      : path_from_copied_files(*files));
+    context.screen->handle_pasted_path(target == atoms.uri_list ? path_from_uri_list(*files)
+                                                                : path_from_copied_files(*files));
     return;
   }
   std::optional<std::string> text = read_pasted_text(context.display, context.window, atoms);
-  if (text && asked.into == PasteInto::PathField) {
+  if (text && into == PasteInto::PathField) {
     if (std::optional<Result<std::string>> path = path_from_pasted_text(*text)) {
       context.screen->handle_pasted_path(std::move(*path));
       return;
