@@ -2,7 +2,7 @@
 // figures from different machines and different days can be compared: how
 // fast fresh memory is first touched (4 KiB pages, and 2 MiB pages where the
 // kernel grants them), and how many small files per second can be written and
-// flushed on the filesystem the benchmarks use (TMPDIR, else /tmp).
+// flushed, and created, on the filesystem the benchmarks use (TMPDIR, else /tmp).
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -23,6 +23,7 @@ constexpr std::size_t kTouchBytes = std::size_t{256} << 20;
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr int kRounds = 5;
 constexpr int kFlushedFiles = 200;
+constexpr int kCreatedFiles = 2'000;
 constexpr std::size_t kFlushedFileBytes = 4096;
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -73,6 +74,21 @@ double flushed_files_per_second(const std::string& folder) {
   return rate;
 }
 
+// Empty files per second, each created (O_CREAT | O_EXCL) and closed. Some
+// filesystems make creation itself slow: ext4 without a journal, for one,
+// passes over every inode of the folder's group freed in the last minute or
+// so, which a temp folder other programs fill and empty often has plenty of.
+double created_files_per_second(const std::string& folder) {
+  const auto start = std::chrono::steady_clock::now();
+  for (int file = 0; file < kCreatedFiles; ++file) {
+    const int fd = ::open((folder + "/c" + std::to_string(file)).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 || ::close(fd) != 0) return 0;
+  }
+  const double rate = kCreatedFiles / seconds_since(start);
+  for (int file = 0; file < kCreatedFiles; ++file) ::unlink((folder + "/c" + std::to_string(file)).c_str());
+  return rate;
+}
+
 std::string load_average() {
   std::ifstream file("/proc/loadavg");
   std::string one, five, fifteen;
@@ -101,8 +117,9 @@ int main() {
   std::printf("first touch of fresh memory, 4 KiB pages: %.0f MB/s\n", first_touch_mb_per_second(false));
   std::printf("first touch of fresh memory, 2 MiB pages advised: %.0f MB/s (transparent huge pages: %s)\n",
               first_touch_mb_per_second(true), huge_page_mode().c_str());
-  std::printf("small-file write + fsync in %s: %.0f files/s\n", folder.substr(0, folder.rfind('/')).c_str(),
-              flushed_files_per_second(folder));
+  const std::string parent = folder.substr(0, folder.rfind('/'));
+  std::printf("small-file write + fsync in %s: %.0f files/s\n", parent.c_str(), flushed_files_per_second(folder));
+  std::printf("empty-file creation in %s: %.0f files/s\n", parent.c_str(), created_files_per_second(folder));
   ::rmdir(folder.c_str());
   return 0;
 }

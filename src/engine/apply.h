@@ -146,6 +146,8 @@ class Transaction {
   // This process's bytes of an install (Recover has none).
   const std::string& original_bytes_of(std::size_t install) const;
   const std::string& replacement_bytes_of(std::size_t install) const;
+  // The journal's folder at an original folder path (one the journal lists).
+  std::size_t index_of_folder(std::string_view original_folder) const;
   FolderIdentity folder_identity(std::string_view original_folder) const;
   std::string current_path(std::string_view original_path) const;
   FolderResult open_folder_of(std::string_view original_path);
@@ -161,6 +163,8 @@ class Transaction {
   Result<void> flush_stage_files(const std::vector<StagedFilesystem>& filesystems);
   Result<void> flush_folder(int folder, const std::string& path);
   Result<void> flush_filesystem(int folder, const std::string& path);
+  // syncfs through the journal's descriptor; a failure names the given folder of the journal.
+  Result<void> flush_filesystem_of_journal(std::size_t folder);
   Result<void> flush_changed_folders(const std::vector<std::size_t>& folders);
   Result<void> remove_journal();
 
@@ -179,8 +183,14 @@ class Transaction {
   bool holds_original(std::size_t index, int folder, const std::string& name);
 
   TransactionJournal journal_;
-  std::unordered_map<std::string, std::size_t> folder_index_;   // original folder path -> journal_.folders
-  std::unordered_map<std::string, std::size_t> install_index_;  // original path -> journal_.installs
+  // Looked up by views of the journal's paths, without a copy of each.
+  struct PathHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view path) const { return std::hash<std::string_view>{}(path); }
+  };
+  using PathIndex = std::unordered_map<std::string, std::size_t, PathHash, std::equal_to<>>;
+  PathIndex folder_index_;   // original folder path -> journal_.folders
+  PathIndex install_index_;  // original path -> journal_.installs
   std::vector<const ScanRecord*> records_;  // per install, for its bytes; empty in Recover
   std::vector<const ScanRecord*> rename_records_;  // per rename, for its checks; empty in Recover
   std::vector<InstallProgress> progress_;   // per install; empty in Recover

@@ -122,16 +122,16 @@ Result<Transaction> Transaction::begin(const PreviewPlan& plan) {
   transaction.rename_records_ = std::move(renamed);
 
   const auto touch = [&](std::string_view entry) -> Result<void> {
-    std::string folder(parent_path(entry));
+    const std::string_view folder = parent_path(entry);
     if (transaction.folder_index_.contains(folder)) return {};
     FolderIdentity identity;
     if (const auto found = folder_records.find(folder); found != folder_records.end()) {
       identity = FolderIdentity{found->second->identity.device, found->second->identity.inode};
     } else {
-      identity = TRY(learn_folder(folder));
+      identity = TRY(learn_folder(std::string(folder)));
     }
     transaction.folder_index_.emplace(folder, journal.folders.size());
-    journal.folders.push_back(JournalFolder{std::move(folder), identity.device, identity.inode});
+    journal.folders.push_back(JournalFolder{std::string(folder), identity.device, identity.inode});
     return {};
   };
   for (const JournalInstall& install : journal.installs) TRY(touch(install.path));
@@ -303,16 +303,25 @@ Result<void> Transaction::install_contents() {
 
 Result<void> Transaction::rename_entries() {
   folders_.forget();
+  in_effect_.reserve(journal_.renames.size());
+  std::size_t last_folder = journal_.folders.size();
+  int folder = -1;
   for (std::size_t index = 0; index < journal_.renames.size(); ++index) {
     const JournalRename& rename = journal_.renames[index];
     // Deepest first: no folder above this entry has been renamed yet, so its
-    // folder's path is still the original one.
-    const std::string_view parent = parent_path(rename.from);
-    const auto folder = folders_.reach(std::string(parent), folder_identity(parent));
-    if (!folder) return fail(folder_fault_text(folder.error(), "Cannot rename entry", rename.from));
-    TRY(check_rename_source(*folder, *rename_records_[index]));
-    note_change_in_folder_of(rename.from);
-    const auto renamed = sys::rename_noreplace_at(*folder, std::string(last_component(rename.from)), *folder,
+    // folder's path is still the original one. Siblings come in runs: their
+    // folder, once reached, serves the whole run.
+    const std::size_t folder_index = index_of_folder(parent_path(rename.from));
+    if (folder_index != last_folder) {
+      const JournalFolder& record = journal_.folders[folder_index];
+      const auto reached = folders_.reach(record.path, FolderIdentity{record.device, record.inode});
+      if (!reached) return fail(folder_fault_text(reached.error(), "Cannot rename entry", rename.from));
+      folder = *reached;
+      last_folder = folder_index;
+    }
+    TRY(check_rename_source(folder, *rename_records_[index]));
+    folder_changed_[folder_index] = true;
+    const auto renamed = sys::rename_noreplace_at(folder, std::string(last_component(rename.from)), folder,
                                                   std::string(last_component(rename.to)));
     if (!renamed) return fail(path_error("Cannot rename entry", renamed.error(), rename.from));
     in_effect_.emplace(rename.from, rename.to);
@@ -341,6 +350,13 @@ Result<void> Transaction::flush_changed_folders(const std::vector<std::size_t>& 
   for (const std::size_t index : folders) by_filesystem[journal_.folders[index].device].push_back(index);
   for (const auto& [device, indices] : by_filesystem) {
     const bool one_by_one = indices.size() <= kMaxFolderFlushesPerFilesystem;
+    if (!one_by_one && journal_fd_ && device == journal_folder_identity_.device) {
+      // The journal's descriptor, open since before the first change, reaches
+      // that filesystem already, and its flush reports every write-back error
+      // there since then.
+      TRY(flush_filesystem_of_journal(indices.front()));
+      continue;
+    }
     for (const std::size_t index : indices) {
       const JournalFolder& record = journal_.folders[index];
       const std::string path = current_path(record.path);
@@ -350,6 +366,14 @@ Result<void> Transaction::flush_changed_folders(const std::vector<std::size_t>& 
       if (!one_by_one) break;
     }
   }
+  return {};
+}
+
+Result<void> Transaction::flush_filesystem_of_journal(std::size_t folder) {
+  if (const auto flushed = sys::syncfs(journal_fd_.get()); !flushed) {
+    return fail(path_error(kFlushFolderLead, flushed.error(), current_path(journal_.folders[folder].path)));
+  }
+  journal_flushed_ = true;
   return {};
 }
 
@@ -406,7 +430,7 @@ Transaction::Cleanup Transaction::finish() {
     }
     const std::size_t before = cleanup.recovery_files.size();
     clean_up_recovery(index, *folder, folder_path, cleanup.recovery_files);
-    if (cleanup.recovery_files.size() == before) changed.push_back(folder_index_.at(std::string(parent_path(install.path))));
+    if (cleanup.recovery_files.size() == before) changed.push_back(index_of_folder(parent_path(install.path)));
   }
   // The removals durable before the journal goes, so that no recovery file
   // can come back after a power loss without a journal that names it.
@@ -466,8 +490,14 @@ const std::string& Transaction::replacement_bytes_of(std::size_t install) const 
   return *records_[install]->replacement_bytes;
 }
 
+std::size_t Transaction::index_of_folder(std::string_view original_folder) const {
+  const auto found = folder_index_.find(original_folder);
+  VERIFY(found != folder_index_.end());
+  return found->second;
+}
+
 FolderIdentity Transaction::folder_identity(std::string_view original_folder) const {
-  const JournalFolder& folder = journal_.folders[folder_index_.at(std::string(original_folder))];
+  const JournalFolder& folder = journal_.folders[index_of_folder(original_folder)];
   return FolderIdentity{folder.device, folder.inode};
 }
 
@@ -476,7 +506,7 @@ std::string Transaction::current_path(std::string_view original_path) const {
 }
 
 void Transaction::note_change_in_folder_of(std::string_view original_path) {
-  folder_changed_[folder_index_.at(std::string(parent_path(original_path)))] = true;
+  folder_changed_[index_of_folder(parent_path(original_path))] = true;
 }
 
 FolderResult Transaction::open_folder_of(std::string_view original_path) {

@@ -7,6 +7,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdio>
 
@@ -26,17 +28,29 @@ std::uint64_t checksum_of(std::string_view bytes) {
   return hash;
 }
 
+// "%", space, control bytes and DEL are written as %XX.
+constexpr std::array<bool, 256> kEscaped = [] {
+  std::array<bool, 256> escaped{};
+  for (std::size_t byte = 0; byte <= 0x20; ++byte) escaped[byte] = true;
+  escaped['%'] = true;
+  escaped[0x7F] = true;
+  return escaped;
+}();
+
+bool needs_escape(char c) { return kEscaped[static_cast<unsigned char>(c)]; }
+
 void append_escaped(std::string& line, std::string_view bytes) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte == '%' || byte <= 0x20 || byte == 0x7F) {
-      line.push_back('%');
-      line.push_back(kHex[byte >> 4]);
-      line.push_back(kHex[byte & 0xF]);
-    } else {
-      line.push_back(c);
-    }
+  // Runs of plain bytes go in whole: a plan names every path it changes, and
+  // most names need no escape at all.
+  while (!bytes.empty()) {
+    const auto plain = std::find_if(bytes.begin(), bytes.end(), needs_escape);
+    line.append(bytes.data(), static_cast<std::size_t>(plain - bytes.begin()));
+    if (plain == bytes.end()) return;
+    const auto byte = static_cast<unsigned char>(*plain);
+    const char escaped[3] = {'%', kHex[byte >> 4], kHex[byte & 0xF]};
+    line.append(escaped, sizeof escaped);
+    bytes.remove_prefix(static_cast<std::size_t>(plain - bytes.begin()) + 1);
   }
 }
 
@@ -48,16 +62,25 @@ void append_fields(std::string& line, const First& first, const Rest&... rest) {
   if constexpr (std::is_convertible_v<First, std::string_view>) {
     append_escaped(line, first);
   } else {
-    line.append(std::to_string(first));
+    char digits[24];
+    const auto written = std::to_chars(digits, digits + sizeof digits, first);
+    line.append(digits, written.ptr);
   }
   append_fields(line, rest...);
 }
 
+// One record appended to text: its kind, each field after a space, a line feed.
+template <class... Fields>
+void append_record(std::string& text, std::string_view kind, const Fields&... fields) {
+  text.append(kind);
+  append_fields(text, fields...);
+  text.push_back('\n');
+}
+
 template <class... Fields>
 std::string record(std::string_view kind, const Fields&... fields) {
-  std::string line(kind);
-  append_fields(line, fields...);
-  line.push_back('\n');
+  std::string line;
+  append_record(line, kind, fields...);
   return line;
 }
 
@@ -185,24 +208,34 @@ bool read_plan_line(TransactionJournal& journal, std::string_view line) {
 }  // namespace
 
 std::string journal_plan_text(const TransactionJournal& journal) {
-  std::string text(kHeader);
-  text.push_back('\n');
-  text += record("target", journal.target);
-  for (const JournalFolder& folder : journal.folders) text += record("folder", folder.device, folder.inode, folder.path);
+  // Room for every path and name once, with the numbers around them; the
+  // text grows only past that.
+  std::size_t estimate = 256 + journal.target.size();
+  for (const JournalFolder& folder : journal.folders) estimate += 64 + folder.path.size();
+  for (const JournalInstall& install : journal.installs) {
+    estimate += 160 + install.path.size() + install.stage_name.size() + install.recovery_name.size();
+  }
+  // The new path's size bounds the new name's.
+  for (const JournalRename& rename : journal.renames) estimate += 64 + rename.from.size() + rename.to.size();
+  std::string text;
+  text.reserve(estimate);
+  text.append(kHeader).push_back('\n');
+  append_record(text, "target", journal.target);
+  for (const JournalFolder& folder : journal.folders) append_record(text, "folder", folder.device, folder.inode, folder.path);
   for (const JournalInstall& install : journal.installs) {
     const FileIdentity& original = install.original;
-    text += record("install", original.device, original.inode, original.size, original.modified_seconds,
-                   original.modified_nanoseconds, original.mode, install.replacement_size, install.stage_name,
-                   install.recovery_name, install.path);
+    append_record(text, "install", original.device, original.inode, original.size, original.modified_seconds,
+                  original.modified_nanoseconds, original.mode, install.replacement_size, install.stage_name,
+                  install.recovery_name, install.path);
   }
   for (const JournalRename& rename : journal.renames) {
-    text += record("rename", rename.device, rename.inode, rename.is_folder ? 1 : 0, rename.from,
-                   last_component(rename.to));
+    append_record(text, "rename", rename.device, rename.inode, rename.is_folder ? 1 : 0, rename.from,
+                  last_component(rename.to));
   }
   const std::size_t lines = 2 + journal.folders.size() + journal.installs.size() + journal.renames.size();
   char checksum[17];
   std::snprintf(checksum, sizeof checksum, "%016llx", static_cast<unsigned long long>(checksum_of(text)));
-  text += record("end", lines, std::string_view(checksum));
+  append_record(text, "end", lines, std::string_view(checksum));
   return text;
 }
 
