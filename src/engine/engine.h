@@ -123,10 +123,14 @@ struct ApplyFinished {
   bool failure_lists_files_to_preserve = false;
   // The plan, given back when the apply stopped before it changed anything in
   // the target and the plan still matches the target (the backup destination
-  // was missing or refused, or the backup failed): the window can hold the
-  // preview again, so that Apply works once the destination is mended. Absent
-  // after any change, and when verification found the selection changed.
+  // was missing or refused, the backup failed, or the user cancelled): the
+  // window can hold the preview again, so that Apply works once the
+  // destination is mended. Absent after any change, and when verification
+  // found the selection changed.
   std::optional<PreviewPlan> unchanged_plan = std::nullopt;
+  // The user cancelled it before its first change: the failure text begins
+  // with kApplyCancelled and the plan is given back.
+  bool cancelled = false;
 };
 
 // What Recover did with an interrupted apply.
@@ -153,12 +157,15 @@ using EventSender = OneShotSender<WorkerEvent>;
 using EventReceiver = OneShotReceiver<WorkerEvent>;
 
 inline constexpr std::string_view kPreviewCancelled = "Preview cancelled.";
+inline constexpr std::string_view kApplyCancelled =
+    "Apply cancelled before any change. Your preview is still available.";
 
 // The worker bodies, callable synchronously (tests) or on a worker thread.
 // With a control, each publishes its progress there and stops when asked to
-// cancel.
+// cancel (an apply only before its first change to the target).
 PreviewFinished run_preview(OperationRequest request, WorkerControl* control = nullptr);
-ApplyFinished run_apply(PreviewPlan plan, std::optional<std::string> backup_destination);
+ApplyFinished run_apply(PreviewPlan plan, std::optional<std::string> backup_destination,
+                        WorkerControl* control = nullptr);
 BackupFinished run_backup_only(std::string target, std::string destination, WorkerControl* control = nullptr);
 // Rolls back the apply interrupted under this journal (the path a refused
 // preview names), or, when its final cleanup had already removed an original,
