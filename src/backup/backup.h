@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "common/result.h"
+#include "common/worker_control.h"
 
 namespace tarnwick {
 
@@ -16,8 +17,15 @@ struct BackupResult {
   bool operator==(const BackupResult&) const = default;
 };
 
+inline constexpr std::string_view kBackupCancelled = "Backup cancelled.";
+
 // Copies the target into a new, verified backup folder inside destination.
-Result<BackupResult> create_backup_snapshot(std::string_view target, std::string_view destination);
+// With a control, publishes its progress in control->backup and stops when a
+// cancel is requested (between entries and between 64 KiB chunks), removing
+// what it created: the failure text is then exactly kBackupCancelled, or, when
+// something could not be removed, that text followed by what is left.
+Result<BackupResult> create_backup_snapshot(std::string_view target, std::string_view destination,
+                                            WorkerControl* control = nullptr);
 
 // Refuses a path any of whose ancestors another account could write into.
 Result<void> check_ancestor_safety(const std::string& path);

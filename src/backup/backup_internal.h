@@ -99,8 +99,12 @@ class AncestorChecker {
 Result<SnapshotIdentity> inspect_source_entry(const std::string& path);
 Result<SnapshotIdentity> inspect_source_entry(const std::string& path, const struct stat& status);
 
-// The sorted record of target and everything below it.
-Result<std::vector<BackupEntry>> record_source(const std::string& target);
+// The failure that ends a backup at its next check once a cancel is requested.
+Result<void> stop_if_cancelled(const WorkerControl& control);
+
+// The sorted record of target and everything below it; stops between entries
+// when a cancel is requested.
+Result<std::vector<BackupEntry>> record_source(const std::string& target, const WorkerControl& control);
 
 // The source entry still is as recorded: by path, and by an open descriptor.
 Result<void> check_source_unchanged(AncestorChecker& checker, const BackupEntry& entry);
@@ -116,6 +120,9 @@ inline constexpr std::size_t kNoParent = SIZE_MAX;
 
 // Everything one backup knows about what it recorded and what it created.
 struct BackupState {
+  explicit BackupState(WorkerControl& worker) : control(worker), progress(worker.backup) {}
+  WorkerControl& control;
+  BackupProgress& progress;
   AncestorChecker checker;
   std::string target;       // canonical source path
   std::string destination;  // canonical destination folder

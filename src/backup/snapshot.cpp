@@ -131,10 +131,11 @@ Result<void> copy_folder(BackupState& state, std::size_t index, const std::strin
   return {};
 }
 
-Result<void> copy_file_bytes(const BackupEntry& entry, int source, int copy, const std::string& backup,
-                             std::vector<char>& buffer) {
+Result<void> copy_file_bytes(BackupState& state, const BackupEntry& entry, int source, int copy,
+                             const std::string& backup, std::vector<char>& buffer) {
   auto remaining = static_cast<std::uint64_t>(entry.identity.size);
   while (remaining > 0) {
+    TRY(stop_if_cancelled(state.control));
     const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kChunkBytes));
     const auto got = read_fully(source, buffer.data(), chunk);
     if (!got) return fail(path_error("Cannot read complete backup source", got.error(), entry.path));
@@ -142,6 +143,7 @@ Result<void> copy_file_bytes(const BackupEntry& entry, int source, int copy, con
     if (const auto put = write_fully(copy, buffer.data(), chunk); !put) {
       return fail(path_error("Cannot write complete backup", put.error(), backup));
     }
+    state.progress.bytes_copied.add(chunk);
     remaining -= chunk;
   }
   return {};
@@ -165,7 +167,7 @@ Result<void> copy_file(BackupState& state, std::size_t index, const std::string&
   }
 
   // Not flushed here: flush_copy makes every copied file durable at once.
-  TRY(copy_file_bytes(entry, source->get(), copy->get(), backup, buffer));
+  TRY(copy_file_bytes(state, entry, source->get(), copy->get(), backup, buffer));
   const auto extra = sys::read(source->get(), buffer.data(), 1);
   if (!extra) return fail(path_error("Cannot verify copied source length", extra.error(), entry.path));
   if (*extra != 0) return length_changed(entry.path);
@@ -181,6 +183,7 @@ Result<void> copy_file(BackupState& state, std::size_t index, const std::string&
   if (totals.bytes > UINT64_MAX - size) return fail("Backup byte count overflow.");
   totals.bytes += size;
   ++totals.files;
+  state.progress.files_copied.add(1);
   return {};
 }
 
@@ -189,6 +192,7 @@ Result<CopyTotals> copy_tree(BackupState& state, std::vector<char>& buffer) {
   std::uint64_t path_storage = state.container.size();
   CopyTotals totals;
   for (std::size_t index = 0; index < state.record.size(); ++index) {
+    TRY(stop_if_cancelled(state.control));
     TRY(check_source_unchanged(state.checker, state.record[index]));
     FreshProbes probes;
     TRY(check_container_and_parents(state, index, &probes));
@@ -202,14 +206,14 @@ Result<CopyTotals> copy_tree(BackupState& state, std::vector<char>& buffer) {
       TRY(copy_file(state, index, backup, totals, buffer));
     }
   }
-  if (TRY(record_source(state.target)) != state.record) {
+  if (TRY(record_source(state.target, state.control)) != state.record) {
     return fail("Complete backup source tree changed during copying; no source files were changed.");
   }
   return totals;
 }
 
-Result<void> compare_file(const BackupEntry& entry, int source, int backup, std::vector<char>& source_buffer,
-                          std::vector<char>& backup_buffer) {
+Result<void> compare_file(BackupState& state, const BackupEntry& entry, int source, int backup,
+                          std::vector<char>& source_buffer, std::vector<char>& backup_buffer) {
   if (const auto rewound = sys::lseek(source, 0, SEEK_SET); !rewound) {
     return fail(path_error("Cannot verify source bytes", rewound.error(), entry.path));
   }
@@ -218,6 +222,7 @@ Result<void> compare_file(const BackupEntry& entry, int source, int backup, std:
   }
   auto remaining = static_cast<std::uint64_t>(entry.identity.size);
   while (remaining > 0) {
+    TRY(stop_if_cancelled(state.control));
     const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kChunkBytes));
     constexpr std::string_view source_lead = "Backup source changed or became unreadable";
     constexpr std::string_view backup_lead = "Backup readback was incomplete";
@@ -230,6 +235,7 @@ Result<void> compare_file(const BackupEntry& entry, int source, int backup, std:
     if (std::memcmp(source_buffer.data(), backup_buffer.data(), chunk) != 0) {
       return fail(path_form("Backup byte verification failed", "source and snapshot differ", entry.path));
     }
+    state.progress.bytes_verified.add(chunk);
     remaining -= chunk;
   }
   const auto source_extra = sys::read(source, source_buffer.data(), 1);
@@ -246,13 +252,15 @@ Result<void> verify_copy(BackupState& state, std::vector<char>& source_buffer, s
   for (std::size_t index = 0; index < state.record.size(); ++index) {
     const BackupEntry& entry = state.record[index];
     if (entry.identity.is_directory) continue;
+    TRY(stop_if_cancelled(state.control));
     const sys::UniqueFd source = TRY(open_source(state.checker, entry));
     FreshProbes probes;
     TRY(check_container_and_parents(state, index, &probes));
     const sys::UniqueFd backup = TRY(open_completed_backup(state.checker, state.backup_path(index),
                                                            state.created[index].value(), std::move(probes)));
-    TRY(compare_file(entry, source.get(), backup.get(), source_buffer, backup_buffer));
+    TRY(compare_file(state, entry, source.get(), backup.get(), source_buffer, backup_buffer));
     TRY(check_open_source_unchanged(source.get(), entry));
+    state.progress.files_verified.add(1);
   }
   return {};
 }
@@ -294,6 +302,7 @@ Result<void> finish_folder_permissions(BackupState& state) {
   for (std::size_t index = state.record.size(); index-- > 0;) {
     const BackupEntry& entry = state.record[index];
     if (!entry.identity.is_directory) continue;
+    TRY(stop_if_cancelled(state.control));
     TRY(check_container_and_parents(state, index));
     const std::string backup = state.backup_path(index);
     const sys::UniqueFd folder = TRY(open_completed_backup(state.checker, backup, state.created[index].value()));
@@ -325,17 +334,42 @@ Result<BackupResult> fill_and_finalize(BackupState& state) {
   // for another one (a mount among them) fails the identity checks.
   const sys::UniqueFd flush_handle =
       TRY(open_completed_backup(state.checker, state.container, state.container_identity));
+  state.progress.stage.store(BackupStage::Copying, std::memory_order_relaxed);
   const CopyTotals totals = TRY(copy_tree(state, source_buffer));
   TRY(flush_copy(flush_handle.get(), state.container));
+  state.progress.stage.store(BackupStage::Verifying, std::memory_order_relaxed);
   TRY(verify_copy(state, source_buffer, backup_buffer));
+  state.progress.stage.store(BackupStage::Finishing, std::memory_order_relaxed);
   TRY(finish_folder_permissions(state));
-  if (TRY(record_source(state.target)) != state.record) {
+  if (TRY(record_source(state.target, state.control)) != state.record) {
     return fail("Complete backup source tree changed during verification; no source files were changed.");
   }
   const sys::UniqueFd container = TRY(open_completed_backup(state.checker, state.container, state.container_identity));
   TRY(check_folder_holds_only_copies(state, parent_path(state.target), 1, state.container));
   TRY(flush_folder(container.get(), state.container));
   return finalize_backup(state, totals.files, totals.bytes);
+}
+
+// The totals both the copy and the verification count towards.
+void publish_totals(BackupState& state) {
+  std::uint64_t files = 0;
+  std::uint64_t bytes = 0;
+  for (const BackupEntry& entry : state.record) {
+    if (entry.identity.is_directory) continue;
+    ++files;
+    bytes = saturating_add(bytes, static_cast<std::uint64_t>(entry.identity.size));
+  }
+  state.progress.files_total.set(files);
+  state.progress.bytes_total.set(bytes);
+}
+
+// Everything created is removed again; a cancel that leaves nothing behind
+// reports itself alone.
+std::string failure_after_reservation(BackupState& state, const std::string& error) {
+  state.progress.stage.store(BackupStage::RemovingIncomplete, std::memory_order_relaxed);
+  const auto problems = cleanup_incomplete_backup(state);
+  if (problems.empty() && error == kBackupCancelled) return error;
+  return failed_backup_text(error, state.container, problems);
 }
 
 Result<void> flush_destination(const std::string& destination) {
@@ -416,19 +450,20 @@ Result<void> flush_folder(int fd, const std::string& path) {
 
 }  // namespace backup
 
-Result<BackupResult> create_backup_snapshot(std::string_view target, std::string_view destination) {
-  backup::BackupState state;
+Result<BackupResult> create_backup_snapshot(std::string_view target, std::string_view destination,
+                                            WorkerControl* control) {
+  WorkerControl unobserved;
+  backup::BackupState state(control != nullptr ? *control : unobserved);
   TRY(backup::check_preconditions(state, target, destination));
-  state.record = TRY(backup::record_source(state.target));
+  state.record = TRY(backup::record_source(state.target, state.control));
   state.index_record();
+  backup::publish_totals(state);
+  TRY(backup::stop_if_cancelled(state.control));
   state.container = TRY(backup::reserve_backup_folder(state.destination));
   state.container_identity = TRY(backup::identify_reserved_folder(state.container));
 
   auto made = backup::fill_and_finalize(state);
-  if (!made) {
-    const auto problems = backup::cleanup_incomplete_backup(state);
-    return fail(backup::failed_backup_text(made.error(), state.container, problems));
-  }
+  if (!made) return fail(backup::failure_after_reservation(state, made.error()));
   // The final name is durable only once the destination folder is flushed. A
   // backup that cannot be made durable is not reported as complete: it goes
   // back to its incomplete name and is cleaned up like any other failure.
@@ -439,8 +474,7 @@ Result<BackupResult> create_backup_snapshot(std::string_view target, std::string
         flushed.error(), made->folder,
         {path_error("Could not restore incomplete backup name; cleanup refused", back.error(), made->folder)}));
   }
-  const auto problems = backup::cleanup_incomplete_backup(state);
-  return fail(backup::failed_backup_text(flushed.error(), state.container, problems));
+  return fail(backup::failure_after_reservation(state, flushed.error()));
 }
 
 }  // namespace tarnwick

@@ -85,7 +85,12 @@ Result<SnapshotIdentity> inspect_source_entry(const std::string& path, const str
   return identity_of(status);
 }
 
-Result<std::vector<BackupEntry>> record_source(const std::string& target) {
+Result<void> stop_if_cancelled(const WorkerControl& control) {
+  if (control.cancel_requested()) return fail(std::string(kBackupCancelled));
+  return {};
+}
+
+Result<std::vector<BackupEntry>> record_source(const std::string& target, const WorkerControl& control) {
   if (target.size() > kMaxPathStorageBytes) return fail("Backup path storage exceeds 16 MiB.");
   std::uint64_t path_storage = target.size();
   std::vector<BackupEntry> record;
@@ -103,6 +108,7 @@ Result<std::vector<BackupEntry>> record_source(const std::string& target) {
       auto listed = directory->next();
       if (!listed) return fail(path_error("Cannot enumerate complete backup source", listed.error(), target));
       if (!listed->has_value()) break;
+      TRY(stop_if_cancelled(control));
       if (record.size() >= kMaxEntries) {
         return fail("Complete backup exceeds 50,000 entries; no source files were changed.");
       }

@@ -35,8 +35,9 @@ inline constexpr std::size_t kMaxFolderFlushesPerFilesystem = 16;
 
 // One record against the filesystem: identity, original bytes, folder listing.
 Result<void> verify_record(const ScanRecord& record);
-// Every record, then the collision and destination rule.
-Result<void> verify_plan(const PreviewPlan& plan);
+// Every record, then the collision and destination rule; one step of phase
+// per record. Stops between records with kApplyCancelled when asked.
+Result<void> verify_plan(const PreviewPlan& plan, ApplyPhase phase, WorkerControl& control);
 
 // The canonical backup destination, refused when it is the target's final
 // path or inside it.
@@ -133,6 +134,9 @@ class Transaction {
   // so the changes can no longer be undone and only completing is left.
   bool cleanup_begun();
 
+  // Each step of the phases from now on is counted there (Recover counts none).
+  void count_steps_in(ApplyProgress& steps) { steps_ = &steps; }
+
   const std::string& journal_path() const { return journal_path_; }
   bool journal_removed() const { return journal_removed_; }
   // The target's path with the renames now in effect.
@@ -167,6 +171,9 @@ class Transaction {
   Result<void> flush_filesystem_of_journal(std::size_t folder);
   Result<void> flush_changed_folders(const std::vector<std::size_t>& folders);
   Result<void> remove_journal();
+  void step_done() {
+    if (steps_ != nullptr) steps_->advance();
+  }
 
   Problems undo_everything();
   void undo_renames(Problems& problems);
@@ -204,6 +211,7 @@ class Transaction {
   bool journal_removed_ = false;
   bool journal_flushed_ = false;  // every line written is on disk through a syncfs of its filesystem
   FolderAccess folders_;
+  ApplyProgress* steps_ = nullptr;
 };
 
 // The text after a failure once the rollback is done: the failure, then what

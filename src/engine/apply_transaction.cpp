@@ -234,6 +234,7 @@ Result<void> Transaction::stage_contents() {
     if (!staged) return fail(path_error("Cannot inspect open file", staged.error(), stage_path));
     install.staged = identity_of(*staged);
     TRY(append_to_journal(journal_staged_line(index, *install.staged)));
+    step_done();
   }
   return flush_stage_files(filesystems);
 }
@@ -286,6 +287,7 @@ Result<void> Transaction::install_contents() {
     const auto installed = sys::rename_noreplace_at(*folder, install.stage_name, *folder, name);
     if (installed) {
       progress_[index].installed = true;
+      step_done();
       continue;
     }
     const auto restored = sys::rename_noreplace_at(*folder, install.recovery_name, *folder, name);
@@ -325,6 +327,7 @@ Result<void> Transaction::rename_entries() {
                                                   std::string(last_component(rename.to)));
     if (!renamed) return fail(path_error("Cannot rename entry", renamed.error(), rename.from));
     in_effect_.emplace(rename.from, rename.to);
+    step_done();
   }
   return {};
 }
@@ -420,6 +423,7 @@ Transaction::Cleanup Transaction::finish() {
   folders_.forget();
   std::vector<std::size_t> changed;
   for (std::size_t index = 0; index < journal_.installs.size(); ++index) {
+    step_done();
     const JournalInstall& install = journal_.installs[index];
     const std::string folder_path = current_path(parent_path(install.path));
     const auto folder = open_folder_of(install.path);

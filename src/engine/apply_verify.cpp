@@ -42,9 +42,14 @@ Result<void> verify_record(const ScanRecord& record) {
   return {};
 }
 
-Result<void> verify_plan(const PreviewPlan& plan) {
+Result<void> verify_plan(const PreviewPlan& plan, ApplyPhase phase, WorkerControl& control) {
+  control.apply.begin(phase, plan.scan_records.size());
   TRY(probe_path_and_ancestors(plan.target_path));
-  for (const ScanRecord& record : plan.scan_records) TRY(verify_record(record));
+  for (const ScanRecord& record : plan.scan_records) {
+    if (control.cancel_requested()) return fail(std::string(kApplyCancelled));
+    TRY(verify_record(record));
+    control.apply.advance();
+  }
   return check_collisions_and_destinations(plan.scan_records);
 }
 

@@ -13,6 +13,7 @@
 #include "backup/backup.h"
 #include "common/result.h"
 #include "common/types.h"
+#include "common/worker_control.h"
 #include "content/content.h"
 #include "engine/channel.h"
 #include "text_codec/text_codec.h"
@@ -119,9 +120,15 @@ struct PreviewFinished {
   // Set when the preview was refused because an earlier apply was interrupted
   // in or above the target: the journal to hand to run_recover.
   std::optional<std::string> interrupted_apply_journal = std::nullopt;
+  // The user cancelled it: the failure text is kPreviewCancelled.
+  bool cancelled = false;
 };
 struct BackupFinished {
   Result<BackupResult> result;
+  // The user cancelled it and everything it had created is removed again: the
+  // failure text is kBackupCancelled. A cancelled backup that could not remove
+  // all of it is an ordinary failure naming what is left.
+  bool cancelled = false;
 };
 struct ApplyFinished {
   Result<ApplyOutcome> outcome;
@@ -131,10 +138,14 @@ struct ApplyFinished {
   bool failure_lists_files_to_preserve = false;
   // The plan, given back when the apply stopped before it changed anything in
   // the target and the plan still matches the target (the backup destination
-  // was missing or refused, or the backup failed): the window can hold the
-  // preview again, so that Apply works once the destination is mended. Absent
-  // after any change, and when verification found the selection changed.
+  // was missing or refused, the backup failed, or the user cancelled): the
+  // window can hold the preview again, so that Apply works once the
+  // destination is mended. Absent after any change, and when verification
+  // found the selection changed.
   std::optional<PreviewPlan> unchanged_plan = std::nullopt;
+  // The user cancelled it before its first change: the failure text begins
+  // with kApplyCancelled and the plan is given back.
+  bool cancelled = false;
 };
 
 // What Recover did with an interrupted apply.
@@ -160,10 +171,17 @@ using WorkerEvent = std::variant<PreviewFinished, BackupFinished, ApplyFinished,
 using EventSender = OneShotSender<WorkerEvent>;
 using EventReceiver = OneShotReceiver<WorkerEvent>;
 
+inline constexpr std::string_view kPreviewCancelled = "Preview cancelled.";
+inline constexpr std::string_view kApplyCancelled =
+    "Apply cancelled before any change. Your preview is still available.";
+
 // The worker bodies, callable synchronously (tests) or on a worker thread.
-PreviewFinished run_preview(OperationRequest request);
-ApplyFinished run_apply(PreviewPlan plan, std::optional<std::string> backup_destination);
-BackupFinished run_backup_only(std::string target, std::string destination);
+// With a control, each publishes its progress there and stops when asked to
+// cancel (an apply only before its first change to the target).
+PreviewFinished run_preview(OperationRequest request, WorkerControl* control = nullptr);
+ApplyFinished run_apply(PreviewPlan plan, std::optional<std::string> backup_destination,
+                        WorkerControl* control = nullptr);
+BackupFinished run_backup_only(std::string target, std::string destination, WorkerControl* control = nullptr);
 // Rolls back the apply interrupted under this journal (the path a refused
 // preview names), or, when its final cleanup had already removed an original,
 // completes that cleanup instead. Call it on a worker thread: its result is

@@ -137,8 +137,10 @@ Result<std::optional<std::string>> journal_above(const std::string& target) {
 
 class PreviewWalk {
  public:
-  PreviewWalk(const OperationRequest& request, ExtensionFilter filter)
+  PreviewWalk(const OperationRequest& request, ExtensionFilter filter, WorkerControl& control)
       : request_(request),
+        control_(control),
+        progress_(control.preview),
         filter_(std::move(filter)),
         match_case_(match_case_of(request)),
         replacement_(replacement_of(request)),
@@ -157,6 +159,7 @@ class PreviewWalk {
     pending_bytes_ = plan_.target_path.size();
     stack_.push_back(Pending{&plan_.target_path, 0, std::nullopt});
     while (!stack_.empty()) {
+      if (control_.cancel_requested()) return fail(std::string(kPreviewCancelled));
       Pending entry = std::move(stack_.back());
       stack_.pop_back();
       TRY(visit(*entry.path, entry.depth, std::move(entry.status)));
@@ -193,6 +196,7 @@ class PreviewWalk {
     examined_bytes_ = saturating_add(examined_bytes_, path.size());
     if (examined_bytes_ > limits::kMaxSelectionPathBytes) return fail(std::string(limits::kSelectionPathsTooLarge));
     plan_.items_scanned += 1;
+    progress_.entries_scanned.set(plan_.items_scanned);
     if (plan_.items_scanned > limits::kMaxEntries) return fail(std::string(limits::kTooManyEntries));
 
     if (const auto kind = transaction_kind_of(last_component(path))) {
@@ -286,6 +290,7 @@ class PreviewWalk {
       return fail(std::string(limits::kContentTransactionTooLarge));
     }
     std::string bytes = TRY(read_file_bounded(path, limit));
+    progress_.content_bytes_read.add(bytes.size());
     auto edit =
         plan_content_edit(path, bytes, request_.find, replacement_, match_case_, content_options_, scratch_);
     if (!edit) return fail(path_form("Cannot prepare content replacement", edit.error(), path));
@@ -318,6 +323,7 @@ class PreviewWalk {
     if (record.identity.read_only) return fail(read_only_text(record.original_path));
     TRY(access_.check_change(record.original_path, status, content_changes ? ContentChange::Yes : ContentChange::No));
     if (name_changes && record.identity.is_folder) renamed_folders_.emplace(record.original_path, record.own_renamed_path);
+    progress_.matches_found.add(visit.name_matches + visit.content_matches);
     plan_.changes.push_back(ChangeEntry{record.original_path, record.own_renamed_path, std::move(visit.summary),
                                         visit.name_matches + visit.content_matches, record.identity.is_folder,
                                         name_changes, content_changes, content_changes && visit.binary,
@@ -403,6 +409,8 @@ class PreviewWalk {
   }
 
   const OperationRequest& request_;
+  const WorkerControl& control_;
+  PreviewProgress& progress_;
   const ExtensionFilter filter_;
   const MatchCase match_case_;
   const Replacement replacement_;  // with its case forms, made once for every name and file
@@ -428,13 +436,14 @@ class PreviewWalk {
   std::uint64_t content_bytes_ = 0;
 };
 
-Result<PreviewPlan> plan_preview(const OperationRequest& request, std::optional<std::string>& journal) {
+Result<PreviewPlan> plan_preview(const OperationRequest& request, std::optional<std::string>& journal,
+                                 WorkerControl& control) {
   TRY(validate_literals(request));
   ExtensionFilter filter = TRY(validate_extension_filter(request.extension_filter));
   std::string target = TRY(resolve_target(request.target));
   journal = TRY(journal_above(target));
   if (journal) return fail(interrupted_text(*journal));
-  PreviewWalk walk(request, std::move(filter));
+  PreviewWalk walk(request, std::move(filter), control);
   auto plan = walk.run(std::move(target));
   journal = walk.journal();
   return plan;
@@ -442,10 +451,12 @@ Result<PreviewPlan> plan_preview(const OperationRequest& request, std::optional<
 
 }  // namespace
 
-PreviewFinished run_preview(OperationRequest request) {
+PreviewFinished run_preview(OperationRequest request, WorkerControl* control) {
+  WorkerControl unobserved;
   std::optional<std::string> journal;
-  Result<PreviewPlan> plan = plan_preview(request, journal);
-  return PreviewFinished{std::move(request), std::move(plan), std::move(journal)};
+  Result<PreviewPlan> plan = plan_preview(request, journal, control != nullptr ? *control : unobserved);
+  const bool cancelled = !plan && plan.error() == kPreviewCancelled;
+  return PreviewFinished{std::move(request), std::move(plan), std::move(journal), cancelled};
 }
 
 }  // namespace tarnwick

@@ -61,7 +61,10 @@ Problems Transaction::undo_everything() {
   Problems problems;
   folders_.forget();
   undo_renames(problems);
-  for (std::size_t index = journal_.installs.size(); index-- > 0;) undo_install(index, problems);
+  for (std::size_t index = journal_.installs.size(); index-- > 0;) {
+    undo_install(index, problems);
+    step_done();
+  }
   folders_.forget();
   std::vector<std::size_t> changed;
   for (std::size_t index = 0; index < journal_.folders.size(); ++index) {
@@ -78,6 +81,7 @@ void Transaction::undo_renames(Problems& problems) {
   // every path below it, so each undo is mapped through those left in place.
   RenameMap left;
   for (std::size_t index = journal_.renames.size(); index-- > 0;) {
+    step_done();
     const JournalRename& rename = journal_.renames[index];
     // This process knows which renames took effect; Recover looks.
     if (!inferred_ && !in_effect_.contains(rename.from)) continue;
