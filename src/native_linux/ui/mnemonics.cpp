@@ -12,10 +12,11 @@ namespace {
 
 // Each letter occurs in its control's label, whatever the label reads now (the
 // content-mode button says "Text only", "Text+bin" or "Binary": n). Free for
-// options to come: b, c, d, f, g, h, j, l, q, r, s, t, v, y, z.
-constexpr std::array<Mnemonic, 11> kMainScreenMnemonics{{
+// options to come: b, c, d, f, g, h, j, l, q, s, t, v, y, z.
+constexpr std::array<Mnemonic, 12> kMainScreenMnemonics{{
     {'w', UiAction::BrowseTarget, 0},
     {'m', UiAction::ToggleMatchCase, 0},
+    {'r', UiAction::TogglePreserveCase, 0},
     {'i', UiAction::ToggleIncludeFolderContents, 0},
     {'u', UiAction::ToggleUnlimitedDepth, 0},
     {'e', UiAction::ToggleEditFileContents, 0},
@@ -34,6 +35,8 @@ bool main_control_enabled(const UiState& ui, UiAction action, std::uint32_t payl
   switch (action) {
     case UiAction::ToggleUnlimitedDepth:
       return ui.include_folder_contents;
+    case UiAction::TogglePreserveCase:
+      return !ui.match_case;
     case UiAction::OpenContentSettings:
       return ui.edit_file_contents;
     case UiAction::ChooseExtensionFilter:

@@ -8,6 +8,11 @@
 namespace tarnwick {
 namespace {
 
+constexpr std::string_view kPreserveCaseSentence =
+    "Preserve case is on: a match in lower case gets the replacement in lower case, a match in upper case (two "
+    "letters or more) gets it in upper case, a match with only its first letter in upper case gets the replacement "
+    "with its first letter in upper case, and any other match gets it as typed (ASCII letters only).";
+
 std::string_view running_text(WorkerKind kind) {
   switch (kind) {
     case WorkerKind::Preview:
@@ -90,6 +95,7 @@ void append_preview_page(MarkedReviewText& review, const UiState& ui, std::size_
       .append(" of ")
       .append(std::to_string(review_page_count(ui)))
       .append("\n\n");
+  if (ui.request_snapshot && preserves_case(*ui.request_snapshot)) text.append(kPreserveCaseSentence).append("\n\n");
   const std::size_t first = page * kReviewPageEntries;
   const std::size_t entries_end = std::min(plan.changes.size(), first + kReviewPageEntries);
   const ReviewExcerpts& held = ui.review_excerpts;

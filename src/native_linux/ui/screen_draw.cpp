@@ -126,6 +126,12 @@ void draw_options_column(Canvas& canvas, const UiState& ui, const MainLayout& la
                              .action = code(UiAction::ToggleMatchCase),
                              .enabled = main_control_enabled(ui, UiAction::ToggleMatchCase),
                              .mnemonic = shown_mnemonic(ui, UiAction::ToggleMatchCase)});
+  draw_checkbox(canvas, 170, top + pick(layout, 47, 40),
+                CheckboxView{.label = "Preserve case",
+                             .checked = ui.preserve_case,
+                             .action = code(UiAction::TogglePreserveCase),
+                             .enabled = main_control_enabled(ui, UiAction::TogglePreserveCase),
+                             .mnemonic = shown_mnemonic(ui, UiAction::TogglePreserveCase)});
   if (layout.tall) {
     canvas.draw_text(65, top + 81, "Unchecked: ASCII A/a match alike.", palette::kTextSecondary, FontRole::Mono11);
   }

@@ -149,6 +149,7 @@ OperationRequest build_request(const UiState& ui) {
   request.resizable_binary = ui.allow_binary_length_changes;
   request.content_mode = ui.content_mode;
   request.match_case = ui.match_case;
+  request.preserve_case = ui.preserve_case;
   request.include_folder_contents = ui.include_folder_contents;
   request.edit_contents = ui.edit_file_contents;
   return request;

@@ -76,6 +76,7 @@ enum class UiAction : std::uint8_t {
   CopyAllPages = 33,
   RecoverInterruptedApply = 34,
   ReviewScrollBar = 35,  // a press on the review's scroll bar: pages or starts a drag
+  TogglePreserveCase = 36,
 };
 
 enum class StatusSeverity : std::uint8_t { Information, Stopped };  // shown as "NOTICE" or "OPERATION STOPPED"
@@ -136,6 +137,8 @@ struct UiState {
   std::size_t encoding_index = 0;
   std::size_t page = 0;
   bool match_case = true;
+  // Takes effect only while match case is off; the box is disabled otherwise.
+  bool preserve_case = false;
   bool include_folder_contents = true;
   bool unlimited_depth = true;
   bool edit_file_contents = false;

@@ -76,6 +76,10 @@ void dispatch_option(UiState& ui, UiAction action, std::uint32_t payload) {
     case UiAction::ToggleMatchCase:
       ui.match_case = !ui.match_case;
       break;
+    case UiAction::TogglePreserveCase:
+      if (ui.match_case) return;
+      ui.preserve_case = !ui.preserve_case;
+      break;
     case UiAction::ToggleIncludeFolderContents:
       ui.include_folder_contents = !ui.include_folder_contents;
       break;

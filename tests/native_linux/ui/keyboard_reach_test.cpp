@@ -126,7 +126,7 @@ TEST(AltChords, TheirLettersAreUnderlinedWhileAltIsHeld) {
     ui.alt_held = true;
     const std::string underlined = record_frame(ui, kWindow).dump;
     // Every label holds its letter, whatever the content-mode button reads.
-    EXPECT_EQ(count_lines(underlined), count_lines(plain) + 11) << "mode row " << mode;
+    EXPECT_EQ(count_lines(underlined), count_lines(plain) + 12) << "mode row " << mode;
   }
   const std::string frame = record_frame(ui, kWindow).dump;
   EXPECT_TRUE(contains(frame, "line 65 417 72 417 #F3F0EF")) << "the M of Match case";

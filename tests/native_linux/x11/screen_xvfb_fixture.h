@@ -27,6 +27,7 @@ struct Point {
 inline constexpr Point kTargetField{300, 200};
 inline constexpr Point kFindField{200, 315};
 inline constexpr Point kReplacementField{700, 315};
+inline constexpr Point kMatchCase{45, 412};
 inline constexpr Point kApplyReviewed{750, 735};
 inline constexpr Point kConfirmBackupCheckbox{195, 548};
 inline constexpr Point kConfirmDestination{400, 610};

@@ -6,6 +6,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -68,6 +69,42 @@ TEST_F(ScreenXvfbTest, PreviewCopyAndApplyWithoutAndWithABackup) {
     backup_folders += entry.path().filename().string().starts_with("Tarnwick-backup-") ? 1 : 0;
   }
   EXPECT_EQ(backup_folders, 1U);
+}
+
+// Match case off, then Alt+R ticks Preserve case: one preview and apply give
+// each case form of the name the replacement in its own case.
+TEST_F(ScreenXvfbTest, PreserveCaseRenamesEachCaseFormInOnePass) {
+  TempDir tree;
+  tree.file("Sympy/sympy.txt", "x");
+  tree.file("SymPy.txt", "x");
+  tree.file("SYMPY.md", "x");
+  tree.file("sympy_core.py", "x");
+
+  retype(kTargetField, tree.path());
+  retype(kFindField, "sympy");
+  retype(kReplacementField, "MathKit");
+  keys("Escape");
+  click(kMatchCase);
+  keys("alt+r");
+  keys("Return");
+  const std::string review = wait_for_review("renames /");
+  EXPECT_NE(review.find("5 renames /"), std::string::npos) << review;
+  EXPECT_NE(review.find("Preserve case is on:"), std::string::npos) << review;
+  screenshot("main_screen_preserve_case.png");
+
+  click(kApplyReviewed);
+  settle();
+  click(kConfirmBackupCheckbox);
+  std::this_thread::sleep_for(100ms);
+  click(kConfirmApply);
+  wait_for_review("CHANGES COMPLETE");
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(tree.path())) {
+    names.push_back(std::filesystem::relative(entry.path(), tree.path()).string());
+  }
+  std::ranges::sort(names);
+  EXPECT_EQ(names, (std::vector<std::string>{"MATHKIT.md", "MathKit", "MathKit.txt", "MathKit/mathkit.txt",
+                                             "mathkit_core.py"}));
 }
 
 // Control+A then Control+V replaces the field's text with the other client's.
