@@ -85,11 +85,6 @@ Result<SnapshotIdentity> inspect_source_entry(const std::string& path, const str
   return identity_of(status);
 }
 
-Result<void> stop_if_cancelled(const WorkerControl& control) {
-  if (control.cancel_requested()) return fail(std::string(kBackupCancelled));
-  return {};
-}
-
 Result<std::vector<BackupEntry>> record_source(const std::string& target, const WorkerControl& control) {
   if (target.size() > kMaxPathStorageBytes) return fail("Backup path storage exceeds 16 MiB.");
   std::uint64_t path_storage = target.size();

@@ -7,10 +7,14 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <future>
+#include <memory>
 #include <optional>
 #include <set>
+#include <thread>
 
 #include "common/fs_testing.h"
 #include "engine/apply_support.h"
@@ -206,6 +210,37 @@ TEST(WorkerCancel, EachWorkerAskedBeforeItStartsEndsWithItsText) {
   EXPECT_TRUE(names_in(destination.path()).empty());
   // Without a control the workers run as they always did.
   EXPECT_TRUE(run_preview(request_for(target)).plan.has_value());
+}
+
+// As the window does it: the worker on its own thread holds the control with
+// the window; the window reads the counts between passes and asks to cancel.
+TEST(WorkerCancel, APreviewOnItsOwnThreadIsReadAndCancelledFromTheWindowsThread) {
+  TempDir dir;
+  const std::string target = build_tree(dir);
+  auto control = std::make_shared<WorkerControl>();
+  std::promise<void> asked;
+  sys::testing::ScopedFaults counting;
+  // The walk waits before its second file read until the window has asked.
+  sys::testing::on_call(2, [answer = asked.get_future().share()] { answer.wait(); }, sys::Call::Open);
+  auto [sender, receiver] = make_channel<WorkerEvent>();
+  ASSERT_TRUE(spawn_worker(
+      [control, request = request_for(target)]() mutable -> WorkerEvent {
+        return run_preview(std::move(request), control.get());
+      },
+      std::move(sender)));
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (control->preview.entries_scanned.value() == 0 && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_GT(control->preview.entries_scanned.value(), 0u);
+  EXPECT_TRUE(control->request_cancel());
+  asked.set_value();
+  std::optional<WorkerEvent> event;
+  ASSERT_EQ(testing::wait_for_event(receiver, event), PollStatus::Message);
+  const auto* finished = std::get_if<PreviewFinished>(&*event);
+  ASSERT_NE(finished, nullptr);
+  EXPECT_TRUE(finished->cancelled);
+  EXPECT_FALSE(finished->plan.has_value());
 }
 
 TEST(WorkerCancel, APreviewCancelledAtAnyCallEndsWithoutAPlan) {
