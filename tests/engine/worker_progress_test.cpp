@@ -174,40 +174,27 @@ TEST(WorkerProgress, ApplyPassesEveryPhaseInOrderAndARollbackCountsItsOwnSteps) 
   }
 }
 
-TEST(WorkerCancel, EachWorkerAskedBeforeItStartsEndsWithItsText) {
+// The sweeps below cover the preview and the apply with a backup.
+TEST(WorkerCancel, ABackupOnlyAndAnApplyWithoutBackupAskedBeforeTheyStartSaySo) {
   TempDir dir;
   TempDir destination;
   const std::string target = build_tree(dir);
   const PreviewPlan plan = testing::plan_of(target, "old", "new");
   const auto before = testing::snapshot_tree(dir.path());
-  {
-    WorkerControl control;
-    ASSERT_TRUE(control.request_cancel());
-    const PreviewFinished finished = run_preview(request_for(target), &control);
-    ASSERT_FALSE(finished.plan.has_value());
-    EXPECT_EQ(finished.plan.error(), kPreviewCancelled);
-    EXPECT_TRUE(finished.cancelled);
-  }
-  {
-    WorkerControl control;
-    ASSERT_TRUE(control.request_cancel());
-    const BackupFinished finished = run_backup_only(target, destination.path(), &control);
-    ASSERT_FALSE(finished.result.has_value());
-    EXPECT_EQ(finished.result.error(), kBackupCancelled);
-    EXPECT_TRUE(finished.cancelled);
-  }
-  for (const std::optional<std::string>& to : {std::optional<std::string>(), std::optional(destination.path())}) {
-    WorkerControl control;
-    ASSERT_TRUE(control.request_cancel());
-    const ApplyFinished finished = run_apply(plan, to, &control);
-    ASSERT_FALSE(finished.outcome.has_value());
-    EXPECT_EQ(finished.outcome.error(), kApplyCancelled);
-    EXPECT_TRUE(finished.cancelled);
-    ASSERT_TRUE(finished.unchanged_plan.has_value());
-    EXPECT_EQ(change_paths(*finished.unchanged_plan), change_paths(plan));
-  }
-  EXPECT_EQ(testing::describe_difference(before, testing::snapshot_tree(dir.path())), "");
+  WorkerControl backup_control;
+  ASSERT_TRUE(backup_control.request_cancel());
+  const BackupFinished backed_up = run_backup_only(target, destination.path(), &backup_control);
+  EXPECT_EQ(backed_up.result, Result<BackupResult>(fail(std::string(kBackupCancelled))));
+  EXPECT_TRUE(backed_up.cancelled);
   EXPECT_TRUE(names_in(destination.path()).empty());
+  WorkerControl apply_control;
+  ASSERT_TRUE(apply_control.request_cancel());
+  const ApplyFinished applied = run_apply(plan, std::nullopt, &apply_control);
+  EXPECT_EQ(testing::failure_text(applied), kApplyCancelled);
+  EXPECT_TRUE(applied.cancelled);
+  ASSERT_TRUE(applied.unchanged_plan.has_value());
+  EXPECT_EQ(change_paths(*applied.unchanged_plan), change_paths(plan));
+  EXPECT_EQ(testing::describe_difference(before, testing::snapshot_tree(dir.path())), "");
   // Without a control the workers run as they always did.
   EXPECT_TRUE(run_preview(request_for(target)).plan.has_value());
 }
