@@ -17,14 +17,24 @@ std::string fixed_width_refusal(std::size_t find_length, std::size_t replacement
          "understand.";
 }
 
+constexpr std::int32_t kIso2022Kr = 50225;
+constexpr std::string_view kIso2022KrDesignation = "\x1b$)C";
+
 }  // namespace
+
+Result<std::string> encode_binary_literal(std::string_view text, EncodingKind kind, std::int32_t code_page) {
+  std::string bytes = TRY(encode_text(text, kind, code_page, ByteOrderMark::Omit));
+  if (kind == EncodingKind::CodePage && code_page == kIso2022Kr && bytes.starts_with(kIso2022KrDesignation))
+    bytes.erase(0, kIso2022KrDesignation.size());
+  return bytes;
+}
 
 Result<BinaryLiterals> encode_binary_literals(std::string_view find, const Replacement& replacement,
                                               EncodingChoice encoding) {
   // Auto has no data to detect from here: the literals are UTF-8.
   const EncodingKind kind = encoding.kind == EncodingKind::Auto ? EncodingKind::Utf8 : encoding.kind;
-  std::string find_bytes = TRY(encode_text(find, kind, encoding.code_page, ByteOrderMark::Omit));
-  std::string replacement_bytes = TRY(encode_text(replacement.typed(), kind, encoding.code_page, ByteOrderMark::Omit));
+  std::string find_bytes = TRY(encode_binary_literal(find, kind, encoding.code_page));
+  std::string replacement_bytes = TRY(encode_binary_literal(replacement.typed(), kind, encoding.code_page));
   std::optional<BinaryCaseForms> case_forms = TRY(encode_case_forms(find, replacement, kind, encoding.code_page));
   return BinaryLiterals{std::move(find_bytes), std::move(replacement_bytes), std::move(case_forms)};
 }

@@ -89,7 +89,7 @@ std::string_view BinaryLiterals::case_form_for(std::string_view matched) const {
 Result<std::optional<BinaryCaseForms>> encode_case_forms(std::string_view find, const Replacement& replacement,
                                                          EncodingKind kind, std::int32_t code_page) {
   if (!replacement.preserves_case()) return std::optional<BinaryCaseForms>();
-  const auto encode = [&](std::string_view text) { return encode_text(text, kind, code_page, ByteOrderMark::Omit); };
+  const auto encode = [&](std::string_view text) { return encode_binary_literal(text, kind, code_page); };
   BinaryCaseForms case_forms;
   for (const CaseForm form : {CaseForm::AsTyped, CaseForm::Lower, CaseForm::Upper, CaseForm::Capitalized}) {
     case_forms.forms[index_of(form)] = TRY(encode(replacement.form(form)));

@@ -139,5 +139,26 @@ TEST(EncodeBinaryLiterals, EncodesBothTextsWithoutAMark) {
       << greek.error();
 }
 
+// A file in ISO-2022-KR carries its designation ESC $ ) C once, at its start;
+// the patterns must not, or nothing past the first bytes could match. The
+// bytes are Python's iso2022_kr encoding of the texts.
+TEST(RawBinaryLiterals, Iso2022KrPatternsMatchPastTheDesignation) {
+  const EncodingChoice korean{EncodingKind::CodePage, 50225};
+  const std::string file = "\x1b$)C\x0e<-?o\x0f model_abc.mdl \x0eGQ19\x0f abc"s;
+  const auto ascii = encode_binary_literals("abc", Replacement("xyz"), korean);
+  ASSERT_TRUE(ascii) << ascii.error();
+  EXPECT_EQ(ascii->find, "abc");
+  const auto renamed = replace_literal_bytes(file, *ascii, FoldAsciiCase::No, Resizable::No);
+  ASSERT_TRUE(renamed && renamed->bytes);
+  EXPECT_EQ(renamed->count, 2u);
+  EXPECT_EQ(*renamed->bytes, "\x1b$)C\x0e<-?o\x0f model_xyz.mdl \x0eGQ19\x0f xyz"s);
+
+  const auto hangul = encode_binary_literals("\xED\x95\x9C\xEA\xB5\xAD", Replacement("\xEC\x84\x9C\xEC\x9A\xB8"), korean);
+  ASSERT_TRUE(hangul) << hangul.error();
+  const auto replaced = replace_literal_bytes(*renamed->bytes, *hangul, FoldAsciiCase::No, Resizable::No);
+  ASSERT_TRUE(replaced && replaced->bytes);
+  EXPECT_EQ(*replaced->bytes, "\x1b$)C\x0e<-?o\x0f model_xyz.mdl \x0e<-?o\x0f xyz"s);
+}
+
 }  // namespace
 }  // namespace tarnwick
