@@ -73,7 +73,11 @@ void back_up_now(UiState& ui, std::int64_t now_ms) {
 }
 
 BackupsStatus compose_backups_status(const UiState& ui) {
-  if (ui.worker.busy()) return {"Creating and verifying backup\u2026 Keep this window open.", false};
+  if (ui.worker.busy()) {
+    std::string text = "Creating and verifying backup\u2026 Keep this window open.";
+    if (!ui.worker.progress.line.empty()) text.append("\n").append(ui.worker.progress.line);
+    return {std::move(text), false};
+  }
   if (!ui.status) return {compose_backup_choice_text(ui), false};
   if (ui.status->severity == StatusSeverity::Stopped) {
     return {"Backup / operation notice: " + std::string(first_line(ui.status->message)), true};
@@ -125,9 +129,18 @@ void draw_backups_panel(Canvas& canvas, UiState& ui, Size window) {
                    FontRole::Mono11);
   draw_button(canvas, layout.copy_details,
               ButtonView{.label = "Copy details", .action = code(UiAction::CopyDetails), .enabled = idle});
-  draw_button(canvas, layout.back_up_now,
-              ButtonView{.label = "Back up now", .action = code(UiAction::BackUpNow),
-                         .enabled = back_up_now_enabled(ui)});
+  // While the backup may still stop, its Cancel stands where it was started.
+  const CancelOffer cancel = ui.worker.busy() ? ui.worker.progress.cancel : CancelOffer::NotOffered;
+  if (cancel == CancelOffer::Offered || cancel == CancelOffer::Requested) {
+    draw_button(canvas, layout.back_up_now,
+                ButtonView{.label = cancel == CancelOffer::Offered ? "Cancel" : "Cancelling\u2026",
+                           .action = code(UiAction::CancelWork),
+                           .enabled = cancel == CancelOffer::Offered});
+  } else {
+    draw_button(canvas, layout.back_up_now,
+                ButtonView{.label = "Back up now", .action = code(UiAction::BackUpNow),
+                           .enabled = back_up_now_enabled(ui)});
+  }
   draw_button(canvas, layout.done,
               ButtonView{.label = "Done", .action = code(UiAction::CloseBackupsPanel), .enabled = idle,
                          .style = ButtonStyle::Primary});

@@ -369,6 +369,15 @@ void handle_key(UiState& ui, const DecodedKey& key, std::int64_t now_ms) {
   // whole-text selection that Control+A has just made.
   if (key.key == Key::Modifier) return;
   if (ui.worker.busy()) {
+    // Escape cancels work that has changed nothing, whatever is focused or
+    // open; so does activating the Backups panel's Cancel, which stands where
+    // "Back up now" was.
+    const bool on_panel_cancel =
+        ui.backups_panel.open && !ui.browser.open && ui.backups_panel.focus == BackupsFocus::BackUpNow;
+    if (key.key == Key::Escape || (on_panel_cancel && !ui.focused_field && is_activate(key))) {
+      cancel_running_work(ui);
+      return;
+    }
     // The browser's path field alone takes typing while a worker runs; what
     // would act on the typed path waits.
     const bool editing = key.key != Key::Return && key.key != Key::Tab && key.key != Key::Escape;

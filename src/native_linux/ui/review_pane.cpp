@@ -101,6 +101,59 @@ void draw_marked_line(Canvas& canvas, std::int32_t x, std::int32_t baseline, con
   if (at < text.size()) draw_piece(text.size(), palette::kText);
 }
 
+// The line in the review's font when it fits the width, else in the smaller one.
+FontRole fitting_font(Canvas& canvas, std::string_view line, std::int32_t width) {
+  return canvas.measure_text(line, FontRole::Mono13) <= width ? FontRole::Mono13 : FontRole::Mono11;
+}
+
+}  // namespace
+
+ProgressLayout progress_layout(const MainLayout& layout) {
+  const std::int32_t left = layout.left_column + 32;
+  const std::int32_t width = layout.width - 36 - left;
+  const std::int32_t bottom = layout.height;
+  return ProgressLayout{.line = Rect{left, bottom - 127, width, 20},
+                        .bar = Rect{left, bottom - 102, width, 4},
+                        .cancel = Rect{left, bottom - 91, 104, 33},
+                        .note_baseline = bottom - 78};
+}
+
+namespace {
+
+// While a worker runs, in place of the page buttons and Apply: the progress
+// line, its bar, Cancel while the work may still stop, and the time it has run.
+void draw_progress(Canvas& canvas, const UiState& ui, const MainLayout& main) {
+  const ProgressLayout layout = progress_layout(main);
+  const ProgressView& progress = ui.worker.progress;
+  if (!progress.line.empty()) {
+    canvas.push_text_clip(layout.line);
+    canvas.draw_text(layout.line.x, layout.line.y + 15, progress.line, palette::kText,
+                     fitting_font(canvas, progress.line, layout.line.width));
+    canvas.pop_text_clip();
+  }
+  if (progress.bar_permille) {
+    const Rect& bar = layout.bar;
+    canvas.fill_rect(bar, palette::kBorder);
+    canvas.fill_rect(Rect{bar.x, bar.y, static_cast<std::int32_t>(std::int64_t{bar.width} * *progress.bar_permille / 1000),
+                          bar.height},
+                     palette::kAccent);
+  }
+  const bool button = progress.cancel == CancelOffer::Offered || progress.cancel == CancelOffer::Requested;
+  if (button) {
+    draw_button(canvas, layout.cancel,
+                ButtonView{.label = "Cancel", .action = code(UiAction::CancelWork),
+                           .enabled = progress.cancel == CancelOffer::Offered});
+  }
+  const std::int32_t note_x = button ? layout.cancel.x + layout.cancel.width + 12 : layout.cancel.x;
+  canvas.push_text_clip(Rect{note_x, layout.cancel.y, layout.line.x + layout.line.width - note_x, layout.cancel.height});
+  canvas.draw_text(note_x, layout.note_baseline, cancel_offer_text(progress.cancel),
+                   progress.cancel == CancelOffer::Requested ? palette::kWarning : palette::kTextSecondary,
+                   FontRole::Mono11);
+  canvas.draw_text(note_x, layout.note_baseline + 15, "Elapsed " + format_elapsed(progress.elapsed_seconds),
+                   palette::kTextSecondary, FontRole::Mono11);
+  canvas.pop_text_clip();
+}
+
 }  // namespace
 
 ReviewLayout review_layout(const MainLayout& layout) {
@@ -220,6 +273,10 @@ void draw_review_pane(Canvas& canvas, UiState& ui, const MainLayout& layout) {
     canvas.add_hit_region(HitRegion{review.scroll_bar_target, code(UiAction::ReviewScrollBar), 0});
   }
 
+  if (!idle) {
+    draw_progress(canvas, ui, layout);
+    return;
+  }
   const std::size_t page = shown_review_page(ui);
   const std::size_t pages = review_page_count(ui);
   draw_button(canvas, Rect{left + 32, bottom - 131, 101, 29},

@@ -78,11 +78,16 @@ class MainScreen final : public Screen {
     }
   }
 
-  bool poll_worker() override { return tarnwick::poll_worker(ui_); }
+  // The worker's event, or else its progress as the frame shows it.
+  bool poll_worker() override {
+    if (tarnwick::poll_worker(ui_)) return true;
+    return refresh_progress(ui_, monotonic_milliseconds());
+  }
 
   bool long_operation_running() const override { return tarnwick::long_operation_running(ui_); }
 
   bool request_close() override { return allow_close(ui_); }
+  bool close_ready() const override { return tarnwick::close_ready(ui_); }
 
  private:
   // The desktop side of what a key or click asked for.

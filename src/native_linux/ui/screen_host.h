@@ -78,12 +78,15 @@ class Screen {
   virtual bool accepts_drop() const { return false; }
   virtual void handle_drop(Result<std::string> path) { (void)path; }
 
-  // Takes at most one worker message without blocking; true when the screen changed.
+  // Takes at most one worker message without blocking, or reads the running
+  // worker's progress; true when the screen changed.
   virtual bool poll_worker() = 0;
   // True while an apply or a backup runs (not a preview).
   virtual bool long_operation_running() const = 0;
   // The close guard: false keeps the window open (the screen shows why).
   virtual bool request_close() = 0;
+  // A close the guard held back while cancelled work stopped may now happen.
+  virtual bool close_ready() const { return false; }
 };
 
 // The main screen, the one the program shows; the target field starts with

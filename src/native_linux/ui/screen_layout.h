@@ -38,6 +38,16 @@ struct ReviewLayout {
 
 ReviewLayout review_layout(const MainLayout& layout);
 
+// The progress of a running worker, where the page buttons and Apply are otherwise.
+struct ProgressLayout {
+  Rect line;  // the progress line's clip
+  Rect bar;
+  Rect cancel;
+  std::int32_t note_baseline = 0;  // of the sentence beside Cancel; the elapsed time is under it
+};
+
+ProgressLayout progress_layout(const MainLayout& layout);
+
 // The main screen with its review pane (no overlays). Clamps the review
 // scroll to the lines the text has.
 void draw_main_screen(Canvas& canvas, UiState& ui, Size window);

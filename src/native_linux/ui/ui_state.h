@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@
 #include "native_linux/ui/browser.h"
 #include "native_linux/ui/confirmation.h"
 #include "native_linux/ui/content_panel.h"
+#include "native_linux/ui/progress.h"
 
 namespace tarnwick {
 
@@ -77,6 +79,7 @@ enum class UiAction : std::uint8_t {
   RecoverInterruptedApply = 34,
   ReviewScrollBar = 35,  // a press on the review's scroll bar: pages or starts a drag
   TogglePreserveCase = 36,
+  CancelWork = 37,  // Cancel beside the progress of a running worker
 };
 
 enum class StatusSeverity : std::uint8_t { Information, Stopped };  // shown as "NOTICE" or "OPERATION STOPPED"
@@ -86,14 +89,18 @@ struct StatusLine {
   std::string message;
 };
 
-enum class WorkerKind : std::uint8_t { Preview, Apply, Backup, Recover };
-
 // The receiving end of the one running worker, and which long operation runs.
 struct WorkerSlot {
   std::optional<EventReceiver> receiver;
   WorkerKind kind = WorkerKind::Preview;
   bool apply_running = false;
   bool backup_running = false;
+  // Shared with the worker's body: its progress, and the cancel request.
+  std::shared_ptr<WorkerControl> control;
+  // Monotonic time of the first pass that saw the worker run.
+  std::optional<std::int64_t> started_ms;
+  // The progress as last drawn.
+  ProgressView progress;
 
   bool busy() const { return receiver.has_value(); }
 };
@@ -183,6 +190,8 @@ struct UiState {
   BrowserState browser;
   // Monotonic time the topmost overlay opened, for the press guard.
   std::optional<std::int64_t> overlay_opened_ms;
+  // The window was closed during cancellable work: it closes once the worker's event is in.
+  bool close_when_worker_ends = false;
 };
 
 // --- small text helpers -----------------------------------------------------
@@ -283,6 +292,12 @@ bool long_operation_running(const UiState& ui);
 // The close guard: true when the window may close now; otherwise the status
 // says why (a notice: the work goes on, nothing stopped).
 bool allow_close(UiState& ui);
+// A close asked for during cancellable work may happen now: the worker has ended.
+bool close_ready(const UiState& ui);
+// Cancel or Escape while work that has changed nothing runs; nothing otherwise.
+void cancel_running_work(UiState& ui);
+// Reads the running worker's progress; true when what is shown changed.
+bool refresh_progress(UiState& ui, std::int64_t now_ms);
 // Takes at most one message from the running worker; true when something changed.
 bool poll_worker(UiState& ui);
 void handle_worker_event(UiState& ui, WorkerEvent event);

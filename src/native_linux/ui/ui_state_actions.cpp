@@ -24,11 +24,15 @@ TopOverlay topmost_overlay(const UiState& ui) {
   return TopOverlay::None;
 }
 
-bool launch_worker(UiState& ui, WorkerKind kind, std::function<WorkerEvent()> body) {
+bool launch_worker(UiState& ui, WorkerKind kind, std::function<WorkerEvent()> body,
+                   std::shared_ptr<WorkerControl> control = nullptr) {
   auto [sender, receiver] = make_channel<WorkerEvent>();
   if (!ui.spawn || !ui.spawn(std::move(body), std::move(sender))) return false;
   ui.worker.receiver = std::move(receiver);
   ui.worker.kind = kind;
+  ui.worker.control = std::move(control);
+  ui.worker.started_ms.reset();
+  ui.worker.progress = read_progress(kind, ui.worker.control.get(), 0);
   // A Recover changes the target like an apply: the window may not close under it.
   ui.worker.apply_running = kind == WorkerKind::Apply || kind == WorkerKind::Recover;
   ui.worker.backup_running = kind == WorkerKind::Backup;
@@ -37,6 +41,7 @@ bool launch_worker(UiState& ui, WorkerKind kind, std::function<WorkerEvent()> bo
 
 void release_worker(UiState& ui) {
   ui.worker.receiver.reset();
+  ui.worker.control.reset();
   ui.worker.apply_running = false;
   ui.worker.backup_running = false;
 }
@@ -223,6 +228,10 @@ void dispatch_unguarded(UiState& ui, UiAction action, std::uint32_t payload, std
 }  // namespace
 
 void dispatch_action(UiState& ui, UiAction action, std::uint32_t payload, std::int64_t now_ms) {
+  if (action == UiAction::CancelWork) {
+    cancel_running_work(ui);
+    return;
+  }
   if (ui.worker.busy()) return;
   const TopOverlay overlay_before = topmost_overlay(ui);
   dispatch_unguarded(ui, action, payload, now_ms);
@@ -246,8 +255,13 @@ void start_preview(UiState& ui) {
     return;
   }
   OperationRequest request = build_request(ui);
-  auto body = [request = std::move(request)]() mutable -> WorkerEvent { return run_preview(std::move(request)); };
-  if (!launch_worker(ui, WorkerKind::Preview, std::move(body))) {
+  // The body holds the control too: it outlives the window's hold when the
+  // window closes under a running preview.
+  auto control = std::make_shared<WorkerControl>();
+  auto body = [request = std::move(request), control]() mutable -> WorkerEvent {
+    return run_preview(std::move(request), control.get());
+  };
+  if (!launch_worker(ui, WorkerKind::Preview, std::move(body), std::move(control))) {
     set_status(ui, StatusSeverity::Stopped, "Could not start the preview worker.");
   }
 }
@@ -274,10 +288,11 @@ void start_apply(UiState& ui) {
   ui.recovery_report.reset();
   std::optional<std::string> destination;
   if (ui.back_up_before_apply) destination = expand_home(ui.fields[kFieldBackupDestination]);
-  auto body = [plan = std::move(*plan), destination = std::move(destination)]() mutable -> WorkerEvent {
-    return run_apply(std::move(plan), std::move(destination));
+  auto control = std::make_shared<WorkerControl>();
+  auto body = [plan = std::move(*plan), destination = std::move(destination), control]() mutable -> WorkerEvent {
+    return run_apply(std::move(plan), std::move(destination), control.get());
   };
-  if (!launch_worker(ui, WorkerKind::Apply, std::move(body))) {
+  if (!launch_worker(ui, WorkerKind::Apply, std::move(body), std::move(control))) {
     set_status(ui, StatusSeverity::Stopped, "Could not start the apply worker. Create a fresh preview.");
   }
 }
@@ -302,10 +317,12 @@ void start_backup(UiState& ui) {
     set_status(ui, StatusSeverity::Stopped, "Choose a target and an existing backup destination folder first.");
     return;
   }
+  auto control = std::make_shared<WorkerControl>();
   auto body = [target = expand_home(ui.fields[kFieldTarget]),
-               destination = expand_home(ui.fields[kFieldBackupDestination])]() mutable
-      -> WorkerEvent { return run_backup_only(std::move(target), std::move(destination)); };
-  if (!launch_worker(ui, WorkerKind::Backup, std::move(body))) {
+               destination = expand_home(ui.fields[kFieldBackupDestination]), control]() mutable -> WorkerEvent {
+    return run_backup_only(std::move(target), std::move(destination), control.get());
+  };
+  if (!launch_worker(ui, WorkerKind::Backup, std::move(body), std::move(control))) {
     set_status(ui, StatusSeverity::Stopped, "Could not start the backup worker.");
     return;
   }
@@ -316,9 +333,41 @@ void start_backup(UiState& ui) {
 bool long_operation_running(const UiState& ui) { return ui.worker.apply_running || ui.worker.backup_running; }
 
 bool allow_close(UiState& ui) {
-  if (!long_operation_running(ui)) return true;
+  if (!long_operation_running(ui)) {
+    // A preview is abandoned with the window; asked to stop, it stops reading at once.
+    if (ui.worker.control) ui.worker.control->request_cancel();
+    return true;
+  }
+  // Work that has changed nothing is cancelled, and the window closes once
+  // the worker has removed what it made and sent its event.
+  if (ui.worker.kind != WorkerKind::Recover && ui.worker.control && ui.worker.control->request_cancel()) {
+    ui.close_when_worker_ends = true;
+    ui.worker.progress.cancel = CancelOffer::Requested;
+    set_status(ui, StatusSeverity::Information, "Cancelling\u2026 The window closes once the work has stopped.");
+    return false;
+  }
   set_status(ui, StatusSeverity::Information, "An operation is still running. Wait for it to finish before closing.");
   return false;
+}
+
+bool close_ready(const UiState& ui) { return ui.close_when_worker_ends && !ui.worker.busy(); }
+
+void cancel_running_work(UiState& ui) {
+  WorkerSlot& worker = ui.worker;
+  if (!worker.busy() || !worker.control || worker.kind == WorkerKind::Recover) return;
+  if (worker.progress.cancel != CancelOffer::Offered) return;
+  worker.progress.cancel = worker.control->request_cancel() ? CancelOffer::Requested : CancelOffer::Refused;
+}
+
+bool refresh_progress(UiState& ui, std::int64_t now_ms) {
+  WorkerSlot& worker = ui.worker;
+  if (!worker.busy()) return false;
+  if (!worker.started_ms) worker.started_ms = now_ms;
+  const std::int64_t elapsed = std::max<std::int64_t>(0, now_ms - *worker.started_ms) / 1000;
+  ProgressView view = read_progress(worker.kind, worker.control.get(), elapsed);
+  if (view == worker.progress) return false;
+  worker.progress = std::move(view);
+  return true;
 }
 
 bool poll_worker(UiState& ui) {
@@ -344,6 +393,9 @@ bool poll_worker(UiState& ui) {
 
 namespace {
 
+// A cancel the user asked for is reported, not shown as a stop.
+StatusSeverity severity_of(bool cancelled) { return cancelled ? StatusSeverity::Information : StatusSeverity::Stopped; }
+
 void accept_preview(UiState& ui, PreviewFinished finished) {
   if (!same_request(finished.request, build_request(ui))) {
     ui.preview.reset();
@@ -355,7 +407,7 @@ void accept_preview(UiState& ui, PreviewFinished finished) {
   ui.request_snapshot = std::move(finished.request);
   ui.interrupted_apply_journal = std::move(finished.interrupted_apply_journal);
   if (!finished.plan) {
-    set_status(ui, StatusSeverity::Stopped, std::move(finished.plan.error()));
+    set_status(ui, severity_of(finished.cancelled), std::move(finished.plan.error()));
     return;
   }
   ui.items_scanned = finished.plan->items_scanned;
@@ -367,7 +419,7 @@ void accept_preview(UiState& ui, PreviewFinished finished) {
 
 void accept_backup(UiState& ui, BackupFinished finished) {
   if (!finished.result) {
-    set_status(ui, StatusSeverity::Stopped, std::move(finished.result.error()));
+    set_status(ui, severity_of(finished.cancelled), std::move(finished.result.error()));
     return;
   }
   const BackupResult& result = *finished.result;
@@ -385,7 +437,7 @@ void accept_apply(UiState& ui, ApplyFinished finished) {
     ui.items_scanned = finished.unchanged_plan->items_scanned;
     ui.preview = std::move(*finished.unchanged_plan);
     ui.request_snapshot = std::move(request);
-    set_status(ui, StatusSeverity::Stopped, std::move(finished.outcome.error()));
+    set_status(ui, severity_of(finished.cancelled), std::move(finished.outcome.error()));
     return;
   }
   if (!finished.outcome) {

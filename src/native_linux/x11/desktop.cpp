@@ -349,6 +349,7 @@ void draw_frame(DesktopContext& context) {
 void run_loop(DesktopContext& context) {
   while (true) {
     if (context.screen->poll_worker()) context.dirty = true;
+    if (context.screen->close_ready()) context.running = false;
     if (context.window_destroyed && !context.screen->long_operation_running()) return;
     while (XPending(context.display) > 0) {
       XEvent event;

@@ -127,7 +127,9 @@ TEST(CloseGuard, ALongOperationKeepsTheWindowWithANoticeNotAStop) {
   dispatch_action(ui, UiAction::ApplyReviewedChanges, 0, 0);
   dispatch_action(ui, UiAction::ConfirmApply, 0, 1000);
   ASSERT_TRUE(ui.worker.apply_running);
+  ui.worker.control->stop_accepting_cancel();  // past its first change: no cancel
   EXPECT_FALSE(allow_close(ui));
+  EXPECT_FALSE(close_ready(ui));
   const std::string review = compose_review_text(ui);
   EXPECT_TRUE(review.starts_with("NOTICE\nAn operation is still running. Wait for it to finish before closing.\n\n"
                                  "Preparing backup and applying reviewed changes..."))

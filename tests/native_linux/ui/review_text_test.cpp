@@ -92,6 +92,7 @@ TEST(ReviewText, ASuccessfulApplyIsShownAsOneAndUpdatesTheTarget) {
   dispatch_action(ui, UiAction::ConfirmApply, 0, 1000);
   ASSERT_TRUE(ui.worker.apply_running);
   // The close guard's text while the apply ran must not outlive the success.
+  ui.worker.control->stop_accepting_cancel();
   EXPECT_FALSE(allow_close(ui));
   workers.finish(ApplyFinished{ApplyOutcome{"/t2", BackupResult{"/b/Tarnwick-backup-9", 3, 42}, 2, 1, 5}});
   poll_worker(ui);

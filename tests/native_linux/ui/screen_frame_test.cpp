@@ -128,6 +128,10 @@ TEST(ScreenFrame, NothingIsClickableWhileAWorkerRuns) {
   ui.fields[kFieldTarget] = "/t";
   dispatch_action(ui, UiAction::PreviewChanges, 0, 0);
   ASSERT_TRUE(ui.worker.busy());
+  EXPECT_EQ(regions_of(ui, Size{1100, 810}), std::vector<std::string>{"439 719 104 33 a=37 p=0"})
+      << "only Cancel";
+  ui.worker.control->stop_accepting_cancel();
+  refresh_progress(ui, 0);
   EXPECT_TRUE(regions_of(ui, Size{1100, 810}).empty());
   const std::string frame = frame_of(ui, Size{1100, 810});
   EXPECT_TRUE(contains(frame, "\"Working\u2026\""));
