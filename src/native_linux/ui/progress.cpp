@@ -11,24 +11,26 @@ constexpr std::array<std::string_view, 5> kSizeUnits{"B", "KiB", "MiB", "GiB", "
 constexpr std::uint16_t kPermille = 1000;
 using Wide = unsigned __int128;  // sizes times ten or a thousand must not wrap
 
-// The unit in which the size shows at most four digits before its decimal
-// point once rounded to tenths: 1023.96 KiB is shown as 1.0 MiB, not 1024.0 KiB.
+// Tenths of the unit (1024^unit bytes), rounded half up.
+std::uint64_t tenths_in(std::uint64_t bytes, std::size_t unit) {
+  const Wide scale = Wide{1} << (10 * unit);
+  return static_cast<std::uint64_t>((Wide{bytes} * 10 + scale / 2) / scale);
+}
+
+// Whole bytes below 1 KiB, else the largest unit in which the size, rounded
+// to tenths, stays below 1024: 1023.96 KiB is shown as 1.0 MiB, not 1024.0 KiB.
 std::size_t unit_for(std::uint64_t bytes) {
-  std::size_t unit = 0;
-  Wide scale = 1;
-  while (unit + 1 < kSizeUnits.size() && (Wide{bytes} * 10 + scale * 512) / (scale * 1024) >= 10) {
-    ++unit;
-    scale *= 1024;
-  }
+  if (bytes < 1024) return 0;
+  std::size_t unit = 1;
+  while (unit + 1 < kSizeUnits.size() && tenths_in(bytes, unit) >= 10240) ++unit;
   return unit;
 }
 
-// The size in the unit, without the unit's name: whole bytes, or tenths
-// rounded half up. At most four digits stand before the point: no separator.
+// The size in the unit, without the unit's name. At most four digits stand
+// before the point: no separator.
 std::string number_in_unit(std::uint64_t bytes, std::size_t unit) {
   if (unit == 0) return std::to_string(bytes);
-  const Wide scale = Wide{1} << (10 * unit);
-  const auto tenths = static_cast<std::uint64_t>((Wide{bytes} * 10 + scale / 2) / scale);
+  const std::uint64_t tenths = tenths_in(bytes, unit);
   return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
 }
 
