@@ -1,6 +1,7 @@
 // Time to compose and draw one full 1100 x 810 frame showing a page of 100
-// preview entries with their notices: on the recording canvas, and on the X11
-// surface (skipped without DISPLAY).
+// preview entries with their notices (argument 0), or a backup's progress
+// read from its control with the Backups panel open (argument 1): on the
+// recording canvas, and on the X11 surface (skipped without DISPLAY).
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -39,17 +40,51 @@ UiState previewed_state() {
   return ui;
 }
 
-void BM_FrameOnRecordingCanvas(benchmark::State& state) {
+// A backup-only running from the previewed state, its progress read each pass
+// as the loop does; the sender keeps its channel open.
+struct WorkingState {
   UiState ui = previewed_state();
+  EventSender sender;
+  std::int64_t now_ms = 0;
+
+  WorkingState() {
+    auto [channel_sender, receiver] = make_channel<WorkerEvent>();
+    sender = std::move(channel_sender);
+    ui.worker.receiver = std::move(receiver);
+    ui.worker.kind = WorkerKind::Backup;
+    ui.worker.backup_running = true;
+    ui.worker.control = std::make_shared<WorkerControl>();
+    BackupProgress& backup = ui.worker.control->backup;
+    backup.stage = BackupStage::Copying;
+    backup.files_total.set(50'000);
+    backup.bytes_total.set(std::uint64_t{3} << 30);
+    ui.backups_panel.open = true;
+  }
+  // One pass's reading: the counts move on every pass.
+  void advance() {
+    BackupProgress& backup = ui.worker.control->backup;
+    backup.files_copied.add(7);
+    backup.bytes_copied.add(1 << 20);
+    now_ms += 25;
+    refresh_progress(ui, now_ms);
+  }
+};
+
+void BM_FrameOnRecordingCanvas(benchmark::State& state) {
+  WorkingState working;
+  const bool progress = state.range(0) == 1;
+  if (!progress) working.ui = previewed_state();
+  UiState& ui = working.ui;
   RecordingCanvas canvas;
   for (auto _ : state) {
+    if (progress) working.advance();
     canvas.clear();
     canvas.begin_frame();
     draw_frame(canvas, ui, kWindow);
     benchmark::DoNotOptimize(canvas.primitives().size());
   }
 }
-BENCHMARK(BM_FrameOnRecordingCanvas)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FrameOnRecordingCanvas)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 void BM_FrameOnX11Surface(benchmark::State& state) {
   // As in the program: protocol errors are not fatal.
@@ -74,8 +109,12 @@ void BM_FrameOnX11Surface(benchmark::State& state) {
     XCloseDisplay(display);
     return;
   }
-  UiState ui = previewed_state();
+  WorkingState working;
+  const bool progress = state.range(0) == 1;
+  if (!progress) working.ui = previewed_state();
+  UiState& ui = working.ui;
   for (auto _ : state) {
+    if (progress) working.advance();
     (*surface)->begin_frame();
     draw_frame(**surface, ui, kWindow);
     (*surface)->clear_text_clip();
@@ -86,7 +125,7 @@ void BM_FrameOnX11Surface(benchmark::State& state) {
   XDestroyWindow(display, window);
   XCloseDisplay(display);
 }
-BENCHMARK(BM_FrameOnX11Surface)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FrameOnX11Surface)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace tarnwick

@@ -46,10 +46,12 @@ constexpr long kBaseEventMask = KeyPressMask | KeyReleaseMask | ButtonPressMask 
 Screen* g_running_screen = nullptr;
 
 // The X connection is gone. An apply or backup worker never touches X, but
-// ending the process under it would cut a transaction short: wait for its one
-// event (or its disappearance) first.
+// ending the process under it would cut a transaction short: work that has
+// changed nothing is cancelled, and the one event (or the disappearance) of
+// whatever runs is waited for first.
 int on_io_error(Display*) {
   if (g_running_screen) {
+    g_running_screen->request_close();
     while (g_running_screen->long_operation_running()) {
       g_running_screen->poll_worker();
       std::this_thread::sleep_for(kPassInterval);
@@ -308,7 +310,10 @@ void dispatch(DesktopContext& context, XEvent& event) {
       context.surface->resize(Size{clamp_side(event.xconfigure.width), clamp_side(event.xconfigure.height)});
       return;
     case DestroyNotify:
-      if (event.xdestroywindow.window == context.window) context.window_destroyed = true;
+      if (event.xdestroywindow.window != context.window) return;
+      context.window_destroyed = true;
+      // Nobody can see the result any more: work that has changed nothing stops.
+      context.screen->request_close();
       return;
     case MappingNotify:
       XRefreshKeyboardMapping(&event.xmapping);
