@@ -271,12 +271,12 @@ void PrintTo(const KillCase& kill_case, std::ostream* out) { *out << kill_case.n
 
 class KilledApplyXvfbTest : public ScreenXvfbTest {
  protected:
-  // Copies the review text (no field focused) until it contains needle.
+  // Copies the review text until it contains needle.
   std::string review_containing(const std::string& needle) {
     std::string text;
     for (const auto deadline = std::chrono::steady_clock::now() + kSlowStep;
          std::chrono::steady_clock::now() < deadline;) {
-      server_.run("xdotool key Escape ctrl+c");
+      copy_review();
       std::this_thread::sleep_for(200ms);
       text = clipboard();
       if (text.find(needle) != std::string::npos) return text;

@@ -29,6 +29,8 @@ inline constexpr Point kFindField{200, 315};
 inline constexpr Point kReplacementField{700, 315};
 inline constexpr Point kMatchCase{45, 412};
 inline constexpr Point kApplyReviewed{750, 735};
+// The review's Copy button: outside every overlay, and no control while a worker runs.
+inline constexpr Point kReviewCopy{1030, 693};
 inline constexpr Point kConfirmBackupCheckbox{195, 548};
 inline constexpr Point kConfirmDestination{400, 610};
 inline constexpr Point kConfirmApply{830, 718};
@@ -98,11 +100,19 @@ class ScreenXvfbTest : public ::testing::Test {
     type(text);
   }
 
-  // Copies the review text (no field focused) until it contains `needle`.
+  // Copies the review: Copy also leaves a focused field, and Control+C copies
+  // an open dialog's details with the status. Escape is not pressed: it
+  // would cancel a running worker.
+  void copy_review() {
+    server_.run("xdotool mousemove --window " + std::to_string(window_) + " " + std::to_string(kReviewCopy.x) + " " +
+                std::to_string(kReviewCopy.y) + " click 1 key ctrl+c");
+  }
+
+  // Copies the review text until it contains `needle`.
   std::string wait_for_review(const std::string& needle) {
     std::string text;
     for (int attempt = 0; attempt < 60; ++attempt) {
-      server_.run("xdotool key Escape ctrl+c");
+      copy_review();
       std::this_thread::sleep_for(100ms);
       text = clipboard();
       if (text.find(needle) != std::string::npos) return text;
