@@ -133,7 +133,10 @@ std::string format_size_pair(std::uint64_t done, std::uint64_t total) {
 
 std::string format_elapsed(std::int64_t seconds) {
   if (seconds < 0) seconds = 0;
-  const auto two = [](std::int64_t value) { return (value < 10 ? "0" : "") + std::to_string(value); };
+  const auto two = [](std::int64_t value) {
+    std::string digits(value < 10 ? "0" : "");
+    return digits.append(std::to_string(value));
+  };
   const std::int64_t hours = seconds / 3600;
   const std::int64_t minutes = seconds / 60 % 60;
   if (hours > 0) return std::to_string(hours) + ":" + two(minutes) + ":" + two(seconds % 60);
