@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
 #include <sstream>
 
 #include "ui_state_support.h"
@@ -111,16 +110,25 @@ TEST(ProgressLine, EachWorkerAndPhase) {
                                 .elapsed_seconds = 9}));
 }
 
-// The texts of the progress block as "x baseline font \"text\"", from a frame's dump.
-std::vector<std::string> progress_texts(const std::string& dump, std::int32_t height) {
-  static const std::regex kText(R"re(text (-?\d+) (-?\d+) (\w+) #\w+ "(.*)")re");
-  std::vector<std::string> texts;
+// One text of a recorded frame: "text x baseline font #colour \"text\"".
+struct DrawnText {
+  std::int32_t x = 0;
+  std::int32_t baseline = 0;
+  std::string font;
+  std::string text;
+};
+
+std::vector<DrawnText> drawn_texts(const std::string& dump) {
+  std::vector<DrawnText> texts;
   std::istringstream lines(dump);
   for (std::string line; std::getline(lines, line);) {
-    std::smatch match;
-    if (!std::regex_match(line, match, kText)) continue;
-    if (std::stoi(match[2]) < height - 130 || std::stoi(match[2]) > height - 48) continue;
-    texts.push_back(match[1].str() + " " + match[2].str() + " " + match[3].str() + " \"" + match[4].str() + "\"");
+    if (!line.starts_with("text ")) continue;
+    std::istringstream fields(line.substr(5));
+    DrawnText drawn;
+    fields >> drawn.x >> drawn.baseline >> drawn.font;
+    const std::size_t open = line.find('"');
+    drawn.text = line.substr(open + 1, line.size() - open - 2);
+    texts.push_back(std::move(drawn));
   }
   return texts;
 }
@@ -128,20 +136,17 @@ std::vector<std::string> progress_texts(const std::string& dump, std::int32_t he
 // Every text of the block ends inside the pane and clear of Cancel.
 void expect_block_fits(const std::string& dump, Size window, bool with_cancel) {
   const ProgressLayout layout = progress_layout(main_layout(window));
-  static const std::regex kParts(R"re((-?\d+) (-?\d+) (\w+) "(.*)")re");
-  for (const std::string& text : progress_texts(dump, window.height)) {
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(text, match, kParts));
-    const std::int32_t x = std::stoi(match[1]);
-    const std::int32_t baseline = std::stoi(match[2]);
+  for (const DrawnText& drawn : drawn_texts(dump)) {
     // The options column's buttons share the rows; Cancel's own label lies inside it.
-    if (x < layout.line.x || match[4] == "Cancel") continue;
-    const std::int32_t advance = RecordingCanvas::advance_of(match[3] == "Mono13" ? FontRole::Mono13 : FontRole::Mono11);
-    const auto width = static_cast<std::int32_t>(count_code_points(match[4].str())) * advance;
-    EXPECT_LE(x + width, layout.line.x + layout.line.width) << window.width << ": " << text;
-    const bool beside_cancel = baseline > layout.cancel.y && baseline <= layout.cancel.y + layout.cancel.height;
+    if (drawn.baseline < window.height - 130 || drawn.baseline > window.height - 48) continue;
+    if (drawn.x < layout.line.x || drawn.text == "Cancel") continue;
+    const std::int32_t advance = RecordingCanvas::advance_of(drawn.font == "Mono13" ? FontRole::Mono13 : FontRole::Mono11);
+    const auto width = static_cast<std::int32_t>(count_code_points(drawn.text)) * advance;
+    EXPECT_LE(drawn.x + width, layout.line.x + layout.line.width) << window.width << ": " << drawn.text;
+    const bool beside_cancel =
+        drawn.baseline > layout.cancel.y && drawn.baseline <= layout.cancel.y + layout.cancel.height;
     if (with_cancel && beside_cancel) {
-      EXPECT_GE(x, layout.cancel.x + layout.cancel.width) << text;
+      EXPECT_GE(drawn.x, layout.cancel.x + layout.cancel.width) << drawn.text;
     }
   }
 }
