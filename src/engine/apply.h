@@ -33,6 +33,9 @@ inline constexpr std::size_t kMaxFolderFlushesPerFilesystem = 16;
 
 // --- Verification -----------------------------------------------------------
 
+// The re-read of a file expected to hold these bytes: an undo expects the
+// bytes an apply wrote, which may exceed what a preview reads.
+std::uint64_t verify_read_limit(std::string_view expected);
 // One record against the filesystem: identity, original bytes, folder listing.
 Result<void> verify_record(const ScanRecord& record);
 // Every record, then the collision and destination rule; one step of phase
@@ -141,6 +144,10 @@ class Transaction {
   bool journal_removed() const { return journal_removed_; }
   // The target's path with the renames now in effect.
   std::string current_target() const;
+  // Any planned path with the renames now in effect.
+  std::string current_path(std::string_view original_path) const;
+  // The file installed at a planned content change, as it was staged.
+  std::optional<FileIdentity> installed_identity(std::string_view original_path) const;
 
  private:
   Transaction() = default;
@@ -153,7 +160,6 @@ class Transaction {
   // The journal's folder at an original folder path (one the journal lists).
   std::size_t index_of_folder(std::string_view original_folder) const;
   FolderIdentity folder_identity(std::string_view original_folder) const;
-  std::string current_path(std::string_view original_path) const;
   FolderResult open_folder_of(std::string_view original_path);
   void note_change_in_folder_of(std::string_view original_path);
   Result<void> append_to_journal(const std::string& line);
@@ -213,6 +219,10 @@ class Transaction {
   FolderAccess folders_;
   ApplyProgress* steps_ = nullptr;
 };
+
+// What the completed apply of plan did, with the plan's bytes of every
+// content change moved out of it.
+UndoRecord take_undo_record(PreviewPlan& plan, const Transaction& transaction);
 
 // The text after a failure once the rollback is done: the failure, then what
 // could not be restored or removed, and whether the journal was kept for Recover.

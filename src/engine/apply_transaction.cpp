@@ -84,7 +84,7 @@ Result<void> verify_file_at(int folder, const ScanRecord& record) {
     return fail(path_form("Selection changed since preview", "create a fresh preview", path));
   }
   VERIFY(record.original_bytes.has_value());
-  const std::string bytes = TRY(read_file_bounded_at(folder, name, path, kVerifyReadLimitBytes));
+  const std::string bytes = TRY(read_file_bounded_at(folder, name, path, verify_read_limit(*record.original_bytes)));
   if (bytes != *record.original_bytes) {
     return fail(path_form("File data changed since preview", "create a fresh preview", path));
   }
@@ -519,5 +519,11 @@ FolderResult Transaction::open_folder_of(std::string_view original_path) {
 }
 
 std::string Transaction::current_target() const { return current_path(journal_.target); }
+
+std::optional<FileIdentity> Transaction::installed_identity(std::string_view original_path) const {
+  const auto found = install_index_.find(original_path);
+  if (found == install_index_.end()) return std::nullopt;
+  return journal_.installs[found->second].staged;
+}
 
 }  // namespace tarnwick::apply

@@ -1,5 +1,6 @@
 // Proof that the filesystem still matches the plan, the backup destination's
 // preparation, and the path arithmetic of renamed ancestors.
+#include <algorithm>
 #include <cerrno>
 
 #include "common/text.h"
@@ -19,6 +20,10 @@ bool is_same_or_inside(const std::string& path, const std::string& folder) {
 
 }  // namespace
 
+std::uint64_t verify_read_limit(std::string_view expected) {
+  return std::max<std::uint64_t>(kVerifyReadLimitBytes, expected.size());
+}
+
 Result<void> verify_record(const ScanRecord& record) {
   const std::string& path = record.original_path;
   const auto status = sys::lstat(path);
@@ -28,7 +33,7 @@ Result<void> verify_record(const ScanRecord& record) {
     return fail(path_form("Selection changed since preview", "create a fresh preview", path));
   }
   if (record.original_bytes) {
-    const std::string bytes = TRY(read_file_bounded(path, kVerifyReadLimitBytes));
+    const std::string bytes = TRY(read_file_bounded(path, verify_read_limit(*record.original_bytes)));
     if (bytes != *record.original_bytes) {
       return fail(path_form("File data changed since preview", "create a fresh preview", path));
     }

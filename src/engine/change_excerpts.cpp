@@ -2,18 +2,11 @@
 #include <algorithm>
 
 #include "engine/engine.h"
+#include "engine/name_rules.h"
 
 namespace tarnwick {
 
 namespace {
-
-// The walk records entries depth first with each folder's children in byte
-// order of their names: that is the order of their paths compared component
-// by component, where the separator sorts before every other byte.
-bool precedes_in_walk(std::string_view a, std::string_view b) {
-  const auto key = [](char c) { return c == '/' ? 0 : static_cast<unsigned char>(c) + 1; };
-  return std::ranges::lexicographical_compare(a, b, {}, key, key);
-}
 
 const ScanRecord* record_of(const PreviewPlan& plan, std::string_view path) {
   const auto records = std::ranges::partition_point(

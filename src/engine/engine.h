@@ -98,7 +98,12 @@ struct ScanRecord {
   std::uint64_t depth = 0;
 };
 
+// What a plan undoes: a preview plans a change; an undo plan puts back what
+// the last completed apply changed.
+enum class PlanKind : std::uint8_t { Preview, Undo };
+
 struct PreviewPlan {
+  PlanKind kind = PlanKind::Preview;
   std::vector<ChangeEntry> changes;
   std::vector<Notice> notices;
   std::string target_path;  // canonical, absolute
@@ -112,6 +117,31 @@ struct ApplyOutcome {
   std::uint64_t names_changed = 0;
   std::uint64_t files_edited = 0;
   std::uint64_t literal_replacements = 0;
+};
+
+// One entry a completed apply touched, as the apply left it. The target and
+// the folders holding renamed entries are kept too, unchanged or not, so that
+// an undo can prove they are still the same.
+struct UndoEntry {
+  std::string applied_path;   // where the apply left it
+  std::string original_path;  // where it was before the apply
+  std::uint64_t depth = 0;
+  // As the apply left it. Of a folder only the device and inode count: every
+  // rename and transaction file inside it changed its times.
+  FileIdentity applied_identity;
+  // A content edit: the bytes the apply installed and the bytes they replaced.
+  std::optional<std::string> written_bytes;
+  std::optional<std::string> original_bytes;
+  std::uint64_t literal_count = 0;
+  bool binary_or_resource = false;
+  bool game_resource = false;
+};
+
+// What a completed apply did, kept in memory only, to be undone exactly. The
+// bytes are the plan's own, moved here when the apply completed.
+struct UndoRecord {
+  std::string applied_target;     // the target's path after the apply
+  std::vector<UndoEntry> entries;  // in the apply's walk order: the target first, parents before children
 };
 
 struct PreviewFinished {
@@ -146,6 +176,9 @@ struct ApplyFinished {
   // The user cancelled it before its first change: the failure text begins
   // with kApplyCancelled and the plan is given back.
   bool cancelled = false;
+  // Every change is made (an outcome, or "Changes completed, but ..."): what
+  // it did, for build_undo_plan. Absent after a failure and its rollback.
+  std::optional<UndoRecord> undo = std::nullopt;
 };
 
 // What Recover did with an interrupted apply.
@@ -187,6 +220,16 @@ BackupFinished run_backup_only(std::string target, std::string destination, Work
 // completes that cleanup instead. Call it on a worker thread: its result is
 // one RecoverFinished event.
 RecoverFinished run_recover(std::string journal_path);
+
+// The plan that puts back what the apply of record did, checked against the
+// filesystem: every renamed entry still where and as the apply left it, its
+// original name free, every edited file holding exactly the bytes the apply
+// wrote. Any difference refuses the whole undo with "Cannot undo: {path}
+// changed after the apply." naming the first entry that differs. The plan's
+// records carry what the apply re-verifies, so run_apply carries it out like
+// any preview. On success the record's bytes move into the plan and the record
+// is spent; on refusal it is left as it was.
+Result<PreviewPlan> build_undo_plan(UndoRecord& record);
 
 // The sentence that reports a successful Recover.
 std::string recover_outcome_text(const RecoverOutcome& outcome);

@@ -228,6 +228,11 @@ std::string join_path(std::string_view parent, std::string_view name) {
   return joined;
 }
 
+bool precedes_in_walk(std::string_view a, std::string_view b) {
+  const auto key = [](char c) { return c == '/' ? 0 : static_cast<unsigned char>(c) + 1; };
+  return std::ranges::lexicographical_compare(a, b, {}, key, key);
+}
+
 std::string final_path_through(std::string_view path, const RenameMap& renames) {
   if (renames.empty()) return std::string(path);
   // From "/" downwards: each prefix that was renamed contributes its new last

@@ -94,4 +94,9 @@ std::string_view parent_path(std::string_view path);
 // parent + "/" + name, without doubling the separator after "/".
 std::string join_path(std::string_view parent, std::string_view name);
 
+// The walk records entries depth first with each folder's children in byte
+// order of their names: that is the order of their paths compared component
+// by component, where the separator sorts before every other byte.
+bool precedes_in_walk(std::string_view a, std::string_view b);
+
 }  // namespace tarnwick

@@ -110,31 +110,6 @@ bool passes_through(std::string_view folder, std::string_view target,
   return false;
 }
 
-std::string interrupted_text(const std::string& journal) {
-  return path_line("An earlier apply was interrupted here. Recover it before previewing.", journal);
-}
-
-// A journal in the target itself or in any folder above it: the interrupted
-// apply's target is this one, contains it, or is beside it. A folder this
-// user may pass through but not read (or a file target) is passed over: an
-// apply of this user could not have left a journal there that Recover could
-// find either.
-Result<std::optional<std::string>> journal_above(const std::string& target) {
-  for (std::string folder = target;; folder = std::string(parent_path(folder))) {
-    auto directory = sys::opendir(folder);
-    if (!directory && directory.error() != EACCES && directory.error() != ENOTDIR) {
-      return fail(path_error("Cannot read folder", directory.error(), folder));
-    }
-    for (; directory;) {
-      const auto entry = directory->next();
-      if (!entry) return fail(path_error("Cannot enumerate folder", entry.error(), folder));
-      if (!entry->has_value()) break;
-      if (transaction_kind_of((*entry)->name) == TransactionKind::Journal) return join_path(folder, (*entry)->name);
-    }
-    if (folder == "/") return std::nullopt;
-  }
-}
-
 class PreviewWalk {
  public:
   PreviewWalk(const OperationRequest& request, ExtensionFilter filter, WorkerControl& control)
@@ -450,6 +425,31 @@ Result<PreviewPlan> plan_preview(const OperationRequest& request, std::optional<
 }
 
 }  // namespace
+
+std::string interrupted_text(const std::string& journal) {
+  return path_line("An earlier apply was interrupted here. Recover it before previewing.", journal);
+}
+
+// A journal in the target itself or in any folder above it: the interrupted
+// apply's target is this one, contains it, or is beside it. A folder this
+// user may pass through but not read (or a file target) is passed over: an
+// apply of this user could not have left a journal there that Recover could
+// find either.
+Result<std::optional<std::string>> journal_above(const std::string& target) {
+  for (std::string folder = target;; folder = std::string(parent_path(folder))) {
+    auto directory = sys::opendir(folder);
+    if (!directory && directory.error() != EACCES && directory.error() != ENOTDIR) {
+      return fail(path_error("Cannot read folder", directory.error(), folder));
+    }
+    for (; directory;) {
+      const auto entry = directory->next();
+      if (!entry) return fail(path_error("Cannot enumerate folder", entry.error(), folder));
+      if (!entry->has_value()) break;
+      if (transaction_kind_of((*entry)->name) == TransactionKind::Journal) return join_path(folder, (*entry)->name);
+    }
+    if (folder == "/") return std::nullopt;
+  }
+}
 
 PreviewFinished run_preview(OperationRequest request, WorkerControl* control) {
   WorkerControl unobserved;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,5 +42,11 @@ inline constexpr std::string_view kInspectSelectedPath = "Cannot inspect selecte
 inline constexpr std::string_view kInspectBackupDestination = "Cannot inspect backup destination";
 Result<void> probe_path_and_ancestors(const std::string& absolute_path,
                                       std::string_view inspect_lead = kInspectSelectedPath);
+
+// A journal in the target itself or in any folder above it: an earlier apply
+// there was interrupted, and nothing may be planned there before Recover.
+Result<std::optional<std::string>> journal_above(const std::string& target);
+// "An earlier apply was interrupted here. Recover it before previewing." naming the journal.
+std::string interrupted_text(const std::string& journal);
 
 }  // namespace tarnwick

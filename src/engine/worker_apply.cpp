@@ -96,7 +96,7 @@ std::string cleanup_text(const apply::Transaction::Cleanup& cleanup) {
                     cleanup.journal);
 }
 
-ApplyFinished run_transaction(const PreviewPlan& plan, std::optional<BackupResult> backup, ApplyProgress& progress) {
+ApplyFinished run_transaction(PreviewPlan& plan, std::optional<BackupResult> backup, ApplyProgress& progress) {
   auto begun = apply::Transaction::begin(plan);
   if (!begun) return ApplyFinished{fail(apply::with_backup_note(std::move(begun.error()), backup))};
   apply::Transaction& transaction = *begun;
@@ -114,10 +114,14 @@ ApplyFinished run_transaction(const PreviewPlan& plan, std::optional<BackupResul
         !problems.unrestored.empty() || !problems.leftovers.empty()};
   }
   const apply::Transaction::Cleanup cleanup = transaction.finish();
+  // Every change is made, whatever the cleanup left: it can be undone.
   if (!cleanup.recovery_files.empty() || !cleanup.journal.empty()) {
-    return ApplyFinished{fail(apply::with_backup_note(cleanup_text(cleanup), backup)), true};
+    return ApplyFinished{.outcome = fail(apply::with_backup_note(cleanup_text(cleanup), backup)),
+                         .failure_lists_files_to_preserve = true,
+                         .undo = apply::take_undo_record(plan, transaction)};
   }
-  return ApplyFinished{outcome_of(plan, transaction, std::move(backup))};
+  ApplyOutcome outcome = outcome_of(plan, transaction, std::move(backup));
+  return ApplyFinished{.outcome = std::move(outcome), .undo = apply::take_undo_record(plan, transaction)};
 }
 
 }  // namespace

@@ -114,6 +114,7 @@ struct SweepRun {
   bool lists_files_to_preserve = false;
   TreeSnapshot after;
   std::string root;
+  bool keeps_undo = false;
 };
 
 SweepRun run_with(const Fixture& fixture, std::vector<sys::testing::Fault> faults,
@@ -125,7 +126,24 @@ SweepRun run_with(const Fixture& fixture, std::vector<sys::testing::Fault> fault
   const ApplyFinished finished = run_apply(plan, backup);
   sys::testing::clear();
   return SweepRun{testing::failure_text(finished), finished.failure_lists_files_to_preserve,
-                  testing::snapshot_tree(dir.path()), dir.path()};
+                  testing::snapshot_tree(dir.path()), dir.path(), finished.undo.has_value()};
+}
+
+// The fixture applied without faults, then its undo planned and applied under
+// them. A plan refused under the faults says so in build_failure.
+SweepRun undo_with(const Fixture& fixture, std::vector<sys::testing::Fault> faults, std::string& build_failure) {
+  TempDir dir;
+  const std::string target = fixture.build(dir);
+  ApplyFinished applied = run_apply(testing::plan_of(target, "old", "new"), std::nullopt);
+  EXPECT_TRUE(applied.undo.has_value());
+  if (!applied.undo) return {};
+  sys::testing::install(std::move(faults));
+  Result<PreviewPlan> undo = build_undo_plan(*applied.undo);
+  build_failure = undo ? std::string() : undo.error();
+  const ApplyFinished finished = undo ? run_apply(std::move(*undo), std::nullopt) : ApplyFinished{};
+  sys::testing::clear();
+  return SweepRun{testing::failure_text(finished), finished.failure_lists_files_to_preserve,
+                  testing::snapshot_tree(dir.path()), dir.path(), finished.undo.has_value()};
 }
 
 struct Endings {
@@ -144,6 +162,8 @@ enum class Incomplete : bool { Forbidden, Allowed };
 void check_run(const SweepRun& run, Incomplete incomplete, const TreeSnapshot& original, const TreeSnapshot& applied,
                Endings& endings) {
   ++endings.runs;
+  // What completed can be undone; what was rolled back or refused cannot.
+  EXPECT_EQ(run.keeps_undo, run.text.empty() || run.text.starts_with("Changes completed, but")) << run.text;
   for (const std::string& hidden : testing::hidden_files(run.after)) {
     EXPECT_NE(run.text.find(run.root + "/" + hidden), std::string::npos) << "leftover not named: " << hidden << "\n"
                                                                          << run.text;
@@ -233,6 +253,47 @@ TEST(ApplyFaultSweep, EveryCallFailingLeavesTheTreeWholeAndNamesEveryLeftover) {
   }
   endings.print("single faults");
   EXPECT_GT(total_points, 100u) << "the sweep lost its reach";
+  EXPECT_GT(endings.rolled_back, 0u);
+  EXPECT_GT(endings.incomplete, 0u);
+}
+
+// The undo of each fixture's apply under the same faults, its planning
+// included: the tree ends as the apply left it or as it was before, never in
+// between, and every leftover is named.
+TEST(ApplyFaultSweep, EveryCallFailingDuringAnUndo) {
+  const testing::FastTempRoot fast;
+  Endings endings;
+  std::uint64_t refused_plans = 0;
+  for (const Fixture& fixture : fixtures()) {
+    SCOPED_TRACE(fixture.name);
+    const Baseline baseline = baseline_of(fixture);
+    std::string build_failure;
+    const std::uint64_t calls = [&] {
+      sys::testing::ScopedFaults counting;
+      (void)undo_with(fixture, {}, build_failure);
+      return sys::testing::calls_made();
+    }();
+    EXPECT_EQ(build_failure, "");
+    for (std::uint64_t call = 1; call <= calls; ++call) {
+      for (const bool persistent : {false, true}) {
+        SCOPED_TRACE("call " + std::to_string(call) + (persistent ? " persistent" : " once"));
+        const SweepRun run = undo_with(fixture, {{call, kErrors[call % kErrors.size()], persistent, std::nullopt}},
+                                       build_failure);
+        if (!build_failure.empty()) {
+          ++refused_plans;
+          EXPECT_EQ(testing::describe_difference(baseline.applied, run.after), "") << build_failure;
+        } else {
+          // The undo's "before" is the applied tree, and its "applied" the original.
+          check_run(run, persistent ? Incomplete::Allowed : Incomplete::Forbidden, baseline.applied,
+                    baseline.original, endings);
+        }
+        if (::testing::Test::HasFailure()) return;
+      }
+    }
+  }
+  endings.print("undo");
+  std::printf("[ sweep    ] undo: %llu plans refused\n", static_cast<unsigned long long>(refused_plans));
+  EXPECT_GT(refused_plans, 0u);
   EXPECT_GT(endings.rolled_back, 0u);
   EXPECT_GT(endings.incomplete, 0u);
 }
