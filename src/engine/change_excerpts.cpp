@@ -19,7 +19,7 @@ const ScanRecord* record_of(const PreviewPlan& plan, std::string_view path) {
 
 Result<std::vector<ExcerptLine>> compose_change_excerpts(const PreviewPlan& plan, const ChangeEntry& change,
                                                          const OperationRequest& request) {
-  if (!change.content_changes) return std::vector<ExcerptLine>{};
+  if (!change.content_changes || plan.kind == PlanKind::Undo) return std::vector<ExcerptLine>{};
   const ScanRecord* record = record_of(plan, change.original_path);
   // Every content change of a walk keeps both; a plan made otherwise shows nothing.
   if (record == nullptr || !record->original_bytes || !record->replacement_bytes) return std::vector<ExcerptLine>{};

@@ -230,13 +230,18 @@ RecoverFinished run_recover(std::string journal_path);
 // any preview. On success the record's bytes move into the plan and the record
 // is spent; on refusal it is left as it was.
 Result<PreviewPlan> build_undo_plan(UndoRecord& record);
+// The same on a worker thread, reported like a preview: request is the
+// screen's request when the undo started, so that the plan stands for Apply
+// only while the screen still shows that request.
+PreviewFinished run_undo_preview(UndoRecord record, OperationRequest request);
 
 // The sentence that reports a successful Recover.
 std::string recover_outcome_text(const RecoverOutcome& outcome);
 
 // The excerpt lines of one change's content edit (compose_content_excerpts),
-// computed from the bytes the plan holds; none for a change of name only or
-// when the plan holds no bytes for it.
+// computed from the bytes the plan holds; none for a change of name only,
+// when the plan holds no bytes for it, or for an undo (which restores bytes
+// and replaces no literal).
 // request is the one the plan was made from.
 Result<std::vector<ExcerptLine>> compose_change_excerpts(const PreviewPlan& plan, const ChangeEntry& change,
                                                          const OperationRequest& request);

@@ -204,4 +204,9 @@ Result<PreviewPlan> build_undo_plan(UndoRecord& record) {
   return plan;
 }
 
+PreviewFinished run_undo_preview(UndoRecord record, OperationRequest request) {
+  Result<PreviewPlan> plan = build_undo_plan(record);
+  return PreviewFinished{std::move(request), std::move(plan)};
+}
+
 }  // namespace tarnwick

@@ -66,6 +66,8 @@ void expect_round_trip(const RoundTrip& trip) {
   ASSERT_TRUE(undo) << undo.error();
   EXPECT_EQ(undo->kind, PlanKind::Undo);
   EXPECT_EQ(undo->changes.size(), preview.changes.size());
+  // It restores bytes and replaces no literal: nothing to excerpt.
+  for (const ChangeEntry& change : undo->changes) EXPECT_EQ(compose_change_excerpts(*undo, change, request)->size(), 0u);
   const std::string original_target = preview.target_path;
   ApplyFinished undone = run_apply(std::move(*undo), std::nullopt);
   ASSERT_TRUE(undone.outcome) << undone.outcome.error();
