@@ -10,14 +10,18 @@
 
 namespace tarnwick::testing {
 
-PreviewPlan plan_of(const std::string& target, const std::string& find, const std::string& replacement) {
+OperationRequest apply_request(const std::string& target, const std::string& find, const std::string& replacement) {
   OperationRequest request;
   request.target = target;
   request.find = find;
   request.replacement = replacement;
   request.match_case = true;
   request.edit_contents = true;
-  PreviewFinished finished = run_preview(std::move(request));
+  return request;
+}
+
+PreviewPlan plan_of(const std::string& target, const std::string& find, const std::string& replacement) {
+  PreviewFinished finished = run_preview(apply_request(target, find, replacement));
   if (!finished.plan) throw std::runtime_error("preview failed: " + finished.plan.error());
   return std::move(*finished.plan);
 }

@@ -19,6 +19,8 @@ struct Fixture {
   std::function<std::string(TempDir&)> build;
 };
 
+// The request of plan_of: names and contents, match case on, the other options as they start.
+OperationRequest apply_request(const std::string& target, const std::string& find, const std::string& replacement);
 // The preview's plan of the tree at target: every name and every file content
 // with find replaced (case-sensitive, text only).
 PreviewPlan plan_of(const std::string& target, const std::string& find, const std::string& replacement);

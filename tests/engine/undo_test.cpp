@@ -16,16 +16,6 @@ namespace {
 using testing::TempDir;
 using testing::TreeSnapshot;
 
-OperationRequest request_for(const std::string& target, const char* find, const char* replacement) {
-  OperationRequest request;
-  request.target = target;
-  request.find = find;
-  request.replacement = replacement;
-  request.match_case = true;
-  request.edit_contents = true;
-  return request;
-}
-
 PreviewPlan preview_of(const OperationRequest& request) {
   PreviewFinished finished = run_preview(request);
   EXPECT_TRUE(finished.plan) << finished.plan.error();
@@ -53,7 +43,7 @@ struct RoundTrip {
 void expect_round_trip(const RoundTrip& trip) {
   SCOPED_TRACE(trip.name);
   TempDir dir;
-  OperationRequest request = request_for(trip.build(dir), trip.find, trip.replacement);
+  OperationRequest request = testing::apply_request(trip.build(dir), trip.find, trip.replacement);
   trip.options(request);
   const TreeSnapshot original = testing::snapshot_tree(dir.path());
   const PreviewPlan preview = preview_of(request);
@@ -147,7 +137,7 @@ class UndoRefusal : public ::testing::Test {
     dir.file("t/old_dir/old_a.txt", "old text");
     dir.file("t/old_b.txt", "b");
     dir.file("t/sub/c.txt", "old");
-    record = apply_ok(preview_of(request_for(dir / "t", "old", "new")));
+    record = apply_ok(preview_of(testing::apply_request(dir / "t", "old", "new")));
   }
 
   // The undo is refused naming path, and nothing changed.
