@@ -220,9 +220,11 @@ bool handle_unfocused_main_key(UiState& ui, const DecodedKey& key, std::int64_t 
       scroll_review_to_bottom(ui);
       return true;
     default:
-      // Control+C copies the shown page, Control+Shift+C every page.
+      // Control+C copies the shown page, Control+Shift+C every page;
+      // Control+Z previews the undo of the last completed apply.
       if (control_letter(key) == 'c')
         act(ui, has(key, kModifierShift) ? UiAction::CopyAllPages : UiAction::CopyReview, now_ms);
+      if (control_letter(key) == 'z') act(ui, UiAction::UndoLastApply, now_ms);
       return true;
   }
 }

@@ -300,6 +300,13 @@ void draw_review_pane(Canvas& canvas, UiState& ui, const MainLayout& layout) {
                            .style = ButtonStyle::Primary});
     return;
   }
+  // The completion report of an apply offers its undo where Apply was; the
+  // undo is previewed first, then applied through this same button.
+  if (ui.undo_record && !ui.preview) {
+    draw_button(canvas, Rect{left + 32, bottom - 91, pane_width - 52, 33},
+                ButtonView{.label = "Undo last apply", .action = code(UiAction::UndoLastApply), .enabled = idle});
+    return;
+  }
   draw_button(canvas, Rect{left + 32, bottom - 91, pane_width - 52, 33},
               ButtonView{.label = "Apply reviewed changes",
                          .action = code(UiAction::ApplyReviewedChanges),

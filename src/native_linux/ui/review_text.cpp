@@ -85,6 +85,7 @@ void append_preview_page(MarkedReviewText& review, const UiState& ui, std::size_
   const PreviewPlan& plan = *ui.preview;
   const auto renames = std::ranges::count_if(plan.changes, [](const ChangeEntry& e) { return e.name_changes; });
   const auto contents = std::ranges::count_if(plan.changes, [](const ChangeEntry& e) { return e.content_changes; });
+  if (plan.kind == PlanKind::Undo) text.append("UNDO PREVIEW\n");
   text.append(std::to_string(renames))
       .append(" renames / ")
       .append(std::to_string(contents))

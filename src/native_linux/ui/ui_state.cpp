@@ -25,6 +25,8 @@ void invalidate(UiState& ui) {
 
 void set_field_text(UiState& ui, std::size_t field, std::string text) {
   if (field >= kFieldCount) return;
+  // Another target is another tree: what was applied to the last one is no longer undone from here.
+  if (field == kFieldTarget && text != ui.fields[field]) ui.undo_record.reset();
   ui.fields[field] = std::move(text);
   if (field == kFieldDepth) {
     if (const auto depth = parse_depth(ui.fields[field])) ui.depth = *depth;

@@ -80,6 +80,7 @@ enum class UiAction : std::uint8_t {
   ReviewScrollBar = 35,  // a press on the review's scroll bar: pages or starts a drag
   TogglePreserveCase = 36,
   CancelWork = 37,  // Cancel beside the progress of a running worker
+  UndoLastApply = 38,
 };
 
 enum class StatusSeverity : std::uint8_t { Information, Stopped };  // shown as "NOTICE" or "OPERATION STOPPED"
@@ -158,6 +159,9 @@ struct UiState {
   // edits that drop an ordinary status, up to the next operation.
   std::optional<std::string> recovery_report;
   std::optional<ApplyOutcome> results;
+  // What the last completed apply did, for "Undo last apply": kept until the
+  // next preview, apply or undo starts, or the target text changes.
+  std::optional<UndoRecord> undo_record;
   // The journal of an interrupted apply that the last preview found in or
   // above the target; while known, the review offers Recover.
   std::optional<std::string> interrupted_apply_journal;
@@ -287,6 +291,8 @@ void start_apply(UiState& ui);
 void start_backup(UiState& ui);
 // Rolls back the interrupted apply whose journal the last preview found.
 void start_recover(UiState& ui);
+// Plans the undo of the last completed apply; its plan is reviewed and applied like a preview.
+void start_undo(UiState& ui);
 // An apply, recover or backup runs (not a preview): the window must stay open.
 bool long_operation_running(const UiState& ui);
 // The close guard: true when the window may close now; otherwise the status

@@ -183,6 +183,10 @@ void dispatch_unguarded(UiState& ui, UiAction action, std::uint32_t payload, std
       clear_focus(ui);
       start_recover(ui);
       return;
+    case UiAction::UndoLastApply:
+      clear_focus(ui);
+      start_undo(ui);
+      return;
     case UiAction::PreviousPage:
       ui.page = shown_review_page(ui) > 0 ? shown_review_page(ui) - 1 : 0;
       ui.review_scroll = 0;
@@ -250,6 +254,7 @@ void start_preview(UiState& ui) {
   if (ui.worker.busy()) return;
   invalidate(ui);
   ui.recovery_report.reset();
+  ui.undo_record.reset();
   if (is_blank(ui.fields[kFieldTarget]) || ui.fields[kFieldFind].empty()) {
     set_status(ui, StatusSeverity::Stopped, "Choose a target and enter the text to find.");
     return;
@@ -286,6 +291,7 @@ void start_apply(UiState& ui) {
   ui.status.reset();
   ui.results.reset();
   ui.recovery_report.reset();
+  ui.undo_record.reset();
   std::optional<std::string> destination;
   if (ui.back_up_before_apply) destination = expand_home(ui.fields[kFieldBackupDestination]);
   auto control = std::make_shared<WorkerControl>();
@@ -297,9 +303,26 @@ void start_apply(UiState& ui) {
   }
 }
 
+void start_undo(UiState& ui) {
+  if (ui.worker.busy() || !ui.undo_record) return;
+  invalidate(ui);
+  ui.recovery_report.reset();
+  ui.review_scroll = 0;
+  // The plan stands for Apply only while the screen shows this request, as a
+  // preview's does. Its checks read each edited file once and take no long.
+  auto body = [record = std::move(*std::exchange(ui.undo_record, std::nullopt)),
+               request = build_request(ui)]() mutable -> WorkerEvent {
+    return run_undo_preview(std::move(record), std::move(request));
+  };
+  if (!launch_worker(ui, WorkerKind::Preview, std::move(body))) {
+    set_status(ui, StatusSeverity::Stopped, "Could not start the preview worker.");
+  }
+}
+
 void start_recover(UiState& ui) {
   if (ui.worker.busy() || !ui.interrupted_apply_journal) return;
   ui.recovery_report.reset();
+  ui.undo_record.reset();
   auto body = [journal = *ui.interrupted_apply_journal]() mutable -> WorkerEvent {
     return run_recover(std::move(journal));
   };
@@ -429,6 +452,13 @@ void accept_backup(UiState& ui, BackupFinished finished) {
   ui.last_completed_backup = result.folder;
 }
 
+// The target field follows a renamed target. Written directly: set_field_text
+// would invalidate and drop the results, the status and the undo kept with them.
+void follow_target(UiState& ui, const std::string& path) {
+  ui.fields[kFieldTarget] = path;
+  if (ui.focused_field == kFieldTarget) ui.cursor = ui.fields[kFieldTarget].size();
+}
+
 void accept_apply(UiState& ui, ApplyFinished finished) {
   std::optional<OperationRequest> request = std::exchange(ui.applying_request, std::nullopt);
   if (!finished.outcome && finished.unchanged_plan && request) {
@@ -446,17 +476,21 @@ void accept_apply(UiState& ui, ApplyFinished finished) {
     ui.request_snapshot.reset();
     if (finished.failure_lists_files_to_preserve) ui.recovery_report = finished.outcome.error();
     set_status(ui, StatusSeverity::Stopped, std::move(finished.outcome.error()));
+    // "Changes completed, but ...": the changes stand, so the target field
+    // follows the target as after a clean apply, and they can be undone.
+    if (finished.undo) {
+      follow_target(ui, finished.undo->applied_target);
+      ui.undo_record = std::move(finished.undo);
+    }
     return;
   }
   // A close attempt during the apply left "still running" behind; the apply
   // succeeded, so nothing may read as stopped.
   ui.status.reset();
-  // The renamed target goes into field 0 directly: set_field_text would
-  // invalidate and drop the results stored just below.
-  ui.fields[kFieldTarget] = finished.outcome->final_target_path;
-  if (ui.focused_field == kFieldTarget) ui.cursor = ui.fields[kFieldTarget].size();
+  follow_target(ui, finished.outcome->final_target_path);
   if (finished.outcome->backup) ui.last_completed_backup = finished.outcome->backup->folder;
   ui.results = std::move(*finished.outcome);
+  ui.undo_record = std::move(finished.undo);
 }
 
 void accept_recover(UiState& ui, RecoverFinished finished) {
@@ -466,12 +500,8 @@ void accept_recover(UiState& ui, RecoverFinished finished) {
     set_status(ui, StatusSeverity::Stopped, std::move(finished.outcome.error()));
     return;
   }
-  // The target field follows the target back to where it now is; written
-  // directly, as after an apply, so the status below survives.
-  if (!finished.outcome->target_path.empty()) {
-    ui.fields[kFieldTarget] = finished.outcome->target_path;
-    if (ui.focused_field == kFieldTarget) ui.cursor = ui.fields[kFieldTarget].size();
-  }
+  // The target field follows the target back to where it now is.
+  if (!finished.outcome->target_path.empty()) follow_target(ui, finished.outcome->target_path);
   set_status(ui, StatusSeverity::Information, recover_outcome_text(*finished.outcome));
 }
 

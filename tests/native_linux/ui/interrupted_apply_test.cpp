@@ -24,14 +24,6 @@ UiState refused_state(FakeWorkers& workers) {
   return ui;
 }
 
-bool has_region_for(const RecordedFrame& frame, UiAction action) {
-  const std::string wanted = " a=" + std::to_string(static_cast<int>(action)) + " ";
-  for (const std::string& region : frame.regions) {
-    if (contains(region, wanted)) return true;
-  }
-  return false;
-}
-
 TEST(InterruptedApply, TheReviewOffersRecoverInPlaceOfApplyUntilTheTargetChanges) {
   FakeWorkers workers;
   UiState ui = refused_state(workers);

@@ -86,6 +86,15 @@ inline RecordedFrame record_frame(UiState& ui, Size window) {
 
 inline bool contains(std::string_view text, std::string_view needle) { return text.find(needle) != std::string::npos; }
 
+// Whether the frame registered a hit region for the action.
+inline bool has_region_for(const RecordedFrame& frame, UiAction action) {
+  const std::string wanted = " a=" + std::to_string(static_cast<int>(action)) + " ";
+  for (const std::string& region : frame.regions) {
+    if (contains(region, wanted)) return true;
+  }
+  return false;
+}
+
 // Key presses as the desktop reports them.
 inline DecodedKey key(Key k, unsigned modifiers = 0, std::string text = {}) {
   return DecodedKey{k, 0, modifiers, std::move(text)};
